@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: plainly, under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and each fuzz target for a while.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+FUZZ_SECONDS=${FUZZ_SECONDS:-30}
+jobs=$(nproc)
+
+scripts/setup.sh
+
+echo "== plain build and tests"
+cmake -S . -B build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/plain -j "$jobs"
+ctest --test-dir build/plain --output-on-failure -j "$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DPB_SANITIZE=ON -DPB_BENCH=OFF >/dev/null
+cmake --build build/asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+if [ -f tests/fuzz/CMakeLists.txt ]; then
+  echo "== fuzz targets, ${FUZZ_SECONDS}s each"
+  CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPB_FUZZ=ON \
+    -DPB_TESTS=OFF -DPB_BENCH=OFF >/dev/null
+  cmake --build build/fuzz -j "$jobs"
+  for target in build/fuzz/tests/fuzz/fuzz_*; do
+    [ -x "$target" ] || continue
+    corpus=$(mktemp -d)
+    seeds="tests/fuzz/seeds/$(basename "$target")"
+    [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
+    echo "-- $(basename "$target")"
+    "$target" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>&1 | tail -n 3
+    rm -rf "$corpus"
+  done
+fi
+echo "All tests passed."
