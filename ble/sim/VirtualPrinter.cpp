@@ -1,0 +1,134 @@
+// Credit grants, MTU and status reports and paced consumption of a virtual label printer.
+#include "ble/sim/VirtualPrinter.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace ble::sim {
+
+namespace {
+
+constexpr std::uint64_t kMaxCreditsPerReport = 255;  // the count is one byte
+constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+
+}  // namespace
+
+const std::vector<PrinterGatt::CharacteristicLayout>& PrinterGatt::characteristics() {
+    using P = CharacteristicProperty;
+    static const std::vector<CharacteristicLayout> layout{
+        {command(), CharacteristicProperties{P::write, P::notify}},
+        {data(), CharacteristicProperties{P::writeWithoutResponse}},
+        {credit(), CharacteristicProperties{P::notify}},
+        {info(), CharacteristicProperties{P::read}},
+    };
+    return layout;
+}
+
+VirtualPrinter::VirtualPrinter(PrinterSettings settings, NotifyFunction notify, ConsumeFunction consume)
+    : settings_(settings), notify_(std::move(notify)), consume_(std::move(consume)) {}
+
+void VirtualPrinter::setNotifying(const Uuid& characteristic, bool enabled) {
+    if (!enabled) {
+        notifying_.erase(characteristic);
+        return;
+    }
+    // A repeated subscription changes nothing: the grants already made still stand.
+    if (!notifying_.insert(characteristic).second) return;
+    if (characteristic != PrinterGatt::credit()) return;
+    outstanding_ = 0;
+    setMtu(settings_.mtu);
+    grantFreeSlots(true);
+}
+
+void VirtualPrinter::dataWritten(Bytes chunk) {
+    ++stats_.dataWrites;
+    stats_.dataBytes += chunk.size();
+    if (outstanding_ == 0) {
+        // A real printer would lose such a write; this one keeps it and counts the fault.
+        ++stats_.overrunWrites;
+    } else {
+        --outstanding_;
+    }
+    buffered_.push_back(std::move(chunk));
+    if (settings_.dropLinkAfterBytes != 0 && !linkDropDone_ && stats_.dataBytes >= settings_.dropLinkAfterBytes) {
+        linkDropDone_ = true;
+        linkDropPending_ = true;
+    }
+}
+
+void VirtualPrinter::commandWritten(const Bytes&) { ++stats_.commandWrites; }
+
+std::optional<Bytes> VirtualPrinter::read(const Uuid& characteristic) const {
+    if (characteristic != PrinterGatt::info()) return std::nullopt;
+    return Bytes(kFirmwareText.begin(), kFirmwareText.end());
+}
+
+void VirtualPrinter::linkDropped() {
+    notifying_.clear();
+    outstanding_ = 0;
+}
+
+std::optional<std::chrono::nanoseconds> VirtualPrinter::nextConsumeDelay() const {
+    if (buffered_.empty()) return std::nullopt;
+    if (settings_.bytesPerSecond == 0) return std::chrono::nanoseconds{0};
+    const auto bytes = static_cast<std::int64_t>(buffered_.front().size());
+    return std::chrono::nanoseconds{bytes * kNanosecondsPerSecond /
+                                    static_cast<std::int64_t>(settings_.bytesPerSecond)};
+}
+
+void VirtualPrinter::consumeNext() {
+    if (buffered_.empty()) return;
+    Bytes chunk = std::move(buffered_.front());
+    buffered_.pop_front();
+    stats_.bytesConsumed += chunk.size();
+    if (consume_) consume_(chunk);
+    grantFreeSlots(false);
+}
+
+bool VirtualPrinter::takeLinkDropRequest() { return std::exchange(linkDropPending_, false); }
+
+void VirtualPrinter::setGrantingCredits(bool granting) {
+    granting_ = granting;
+    if (granting_) grantFreeSlots(true);
+}
+
+void VirtualPrinter::setMtu(std::uint16_t mtu) {
+    settings_.mtu = mtu;
+    report(PrinterGatt::credit(), Bytes{kMtuReport, static_cast<std::uint8_t>(mtu & 0xFF),
+                                        static_cast<std::uint8_t>(mtu >> 8)});
+}
+
+void VirtualPrinter::reportStatus(std::uint8_t status) {
+    report(PrinterGatt::command(), Bytes{kStatusReport, status});
+}
+
+void VirtualPrinter::reportError(const std::string& text) {
+    report(PrinterGatt::command(), Bytes(text.begin(), text.end()));
+}
+
+bool VirtualPrinter::report(const Uuid& characteristic, Bytes value) {
+    if (notifying_.count(characteristic) == 0) return false;
+    if (notify_) notify_(characteristic, std::move(value));
+    return true;
+}
+
+// Free slots are the buffer's room minus the credits still out. They go out in batches, so
+// that a busy printer sends one report per few chunks; an idle printer grants what it has.
+void VirtualPrinter::grantFreeSlots(bool evenBelowBatch) {
+    if (!granting_ || notifying_.count(PrinterGatt::credit()) == 0) return;
+    const std::uint64_t used = buffered_.size() + outstanding_;
+    std::uint64_t free = settings_.bufferChunks > used ? settings_.bufferChunks - used : 0;
+    if (settings_.creditLimit != 0) {
+        const std::uint64_t left =
+            settings_.creditLimit > stats_.creditsGranted ? settings_.creditLimit - stats_.creditsGranted : 0;
+        free = std::min(free, left);
+    }
+    if (free == 0) return;
+    if (free < settings_.creditBatch && !evenBelowBatch && !buffered_.empty()) return;
+    free = std::min(free, kMaxCreditsPerReport);
+    outstanding_ += free;
+    stats_.creditsGranted += free;
+    report(PrinterGatt::credit(), Bytes{kCreditReport, static_cast<std::uint8_t>(free)});
+}
+
+}  // namespace ble::sim

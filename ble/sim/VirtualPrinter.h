@@ -1,0 +1,114 @@
+// The GATT behaviour of a label printer, without any radio I/O: credits, MTU, status and
+// error reports, and the pace at which it consumes job data.
+#pragma once
+
+#include "ble/BleTypes.h"
+#include "ble/Uuid.h"
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ble::sim {
+
+// The printer's service and characteristics, in the order it declares them. The notifying
+// FF03 comes last, so a central that keeps the last notifying characteristic keeps FF03.
+struct PrinterGatt {
+    static Uuid service() { return Uuid::from16(0xFF00); }
+    static Uuid command() { return Uuid::from16(0xFF01); }  // write with response; notifies status and error reports
+    static Uuid data() { return Uuid::from16(0xFF02); }     // write without response: job data
+    static Uuid credit() { return Uuid::from16(0xFF03); }   // notifies credit and MTU reports
+    static Uuid info() { return Uuid::from16(0xFF04); }     // read: firmware text
+
+    struct CharacteristicLayout {
+        Uuid uuid;
+        CharacteristicProperties properties;
+    };
+    static const std::vector<CharacteristicLayout>& characteristics();
+};
+
+inline constexpr std::uint8_t kCreditReport = 0x01;
+inline constexpr std::uint8_t kMtuReport = 0x02;
+inline constexpr std::uint8_t kStatusReport = 0xFF;
+inline constexpr std::string_view kFirmwareText = "SIM-1.0";
+
+struct PrinterSettings {
+    std::uint16_t mtu = 182;          // chunk length the printer reports
+    std::uint8_t bufferChunks = 16;   // writes the printer holds at once: its first grant
+    std::uint8_t creditBatch = 4;     // freed slots are granted this many at a time (or when idle)
+    std::uint64_t bytesPerSecond = 0; // consumption rate; 0 consumes at once
+    std::uint64_t creditLimit = 0;    // no more grants after this many credits in all; 0: no limit
+    std::uint64_t dropLinkAfterBytes = 0;  // ask the radio once to drop the link after this many data bytes; 0: never
+};
+
+struct PrinterStats {
+    std::uint64_t dataWrites = 0;
+    std::uint64_t dataBytes = 0;
+    std::uint64_t overrunWrites = 0;  // data writes made without a credit
+    std::uint64_t commandWrites = 0;
+    std::uint64_t creditsGranted = 0;
+    std::uint64_t bytesConsumed = 0;
+};
+
+// Not thread-safe: one queue drives a printer. Reports go out through `notify`, synchronously,
+// only on characteristics whose notifications are on; consumed job bytes go to `consume` in
+// the order they were written.
+class VirtualPrinter {
+public:
+    using NotifyFunction = std::function<void(const Uuid& characteristic, Bytes value)>;
+    using ConsumeFunction = std::function<void(std::span<const std::uint8_t> bytes)>;
+
+    VirtualPrinter(PrinterSettings settings, NotifyFunction notify, ConsumeFunction consume);
+
+    // GATT events from the radio.
+    // Turning FF03 on reports the MTU (02 lo hi) and grants the free buffer slots (01 nn).
+    void setNotifying(const Uuid& characteristic, bool enabled);
+    void dataWritten(Bytes chunk);
+    void commandWritten(const Bytes& value);
+    // The value a read returns; empty for a characteristic that cannot be read.
+    std::optional<Bytes> read(const Uuid& characteristic) const;
+    // Subscriptions and outstanding grants end with the link; buffered data is still printed.
+    void linkDropped();
+
+    // Consumption, driven by the owner's clock.
+    // Time the next buffered chunk takes to print; empty when nothing is buffered.
+    std::optional<std::chrono::nanoseconds> nextConsumeDelay() const;
+    void consumeNext();
+    // True once, after the data written reached dropLinkAfterBytes.
+    bool takeLinkDropRequest();
+
+    // Test controls.
+    void setGrantingCredits(bool granting);
+    void setMtu(std::uint16_t mtu);
+    void reportStatus(std::uint8_t status);        // FF ss on FF01
+    void reportError(const std::string& text);      // the text on FF01
+    // Sends `value` on `characteristic` if its notifications are on; false otherwise.
+    bool report(const Uuid& characteristic, Bytes value);
+
+    const PrinterStats& stats() const { return stats_; }
+    std::uint16_t mtu() const { return settings_.mtu; }
+    std::size_t bufferedChunks() const { return buffered_.size(); }
+    std::uint64_t outstandingCredits() const { return outstanding_; }
+
+private:
+    void grantFreeSlots(bool evenBelowBatch);
+
+    PrinterSettings settings_;
+    NotifyFunction notify_;
+    ConsumeFunction consume_;
+    std::set<Uuid> notifying_;
+    std::deque<Bytes> buffered_;
+    std::uint64_t outstanding_ = 0;  // credits granted and not yet spent
+    bool granting_ = true;
+    bool linkDropDone_ = false;
+    bool linkDropPending_ = false;
+    PrinterStats stats_;
+};
+
+}  // namespace ble::sim
