@@ -70,6 +70,13 @@ void print_env_vars(FILE* handle)
         printLog(handle, "env: %s\n", *entry);
 }
 
+void logJobStart(FILE* handle, int argc, char* argv[])
+{
+    printLog(handle, "Tandle Custom Filter started.\n");
+    print_argv(argc, argv, handle);
+    print_env_vars(handle);
+}
+
 void printHeaderInfo(const cups_page_header2_t& header, FILE* handle)
 {
     printLog(handle, "Cups Header Information:\n");

@@ -29,6 +29,9 @@ void printLog(FILE* handle, const char* format, ...) __attribute__((format(print
 void print_argv(int argc, char* argv[], FILE* handle);
 void print_env_vars(FILE* handle);
 
+// The first entries of every job: "Tandle Custom Filter started.\n", the arguments, the environment.
+void logJobStart(FILE* handle, int argc, char* argv[]);
+
 // The per-page header dump shared by both filters (vellumar adds its colour-space lines itself).
 void printHeaderInfo(const cups_page_header2_t& header, FILE* handle);
 

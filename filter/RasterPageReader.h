@@ -1,0 +1,55 @@
+// Reads the pages of a CUPS raster stream as 8-bit grey samples, refusing pages it cannot hold.
+#pragma once
+
+#include "filter/PixelLayout.h"
+
+#include <cups/raster.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace filter {
+
+// The most bytes one page may take, as grey samples and as raster data; a header that
+// asks for more is refused, so a hostile stream cannot make the filter allocate gigabytes.
+inline constexpr std::uint64_t kMaxPageBytes = std::uint64_t{1} << 28;
+
+// One job's page reading. Buffers are kept from page to page and only grow.
+// Every page ends with all of its data consumed, printed or not: the stream stays aligned on
+// the next header. A page is cupsBytesPerLine x cupsHeight bytes of data in the stream.
+class RasterPageReader {
+public:
+    // `raster` is open for reading, not owned, and outlives the reader.
+    explicit RasterPageReader(cups_raster_t* raster);
+
+    // The next page header; false at the end of the stream (or a header libcups refuses).
+    bool readHeader(cups_page_header2_t& header);
+
+    // True when the page can be read: a size that is not zero, within kMaxPageBytes, in a
+    // layout of PixelLayout. Otherwise logs one line naming the reason, skips the page's
+    // data and returns false.
+    bool acceptPage(const cups_page_header2_t& header, FILE* log);
+
+    // Makes room for cupsWidth x cupsHeight samples; false when the memory cannot be had
+    // (the caller logs and skips or ends the job).
+    bool allocatePage(const cups_page_header2_t& header);
+
+    // Reads every row at its real length (cupsBytesPerLine) and converts it to grey into
+    // samples(). False, with one log line, when the stream ends inside the page: the page
+    // is incomplete and must not be printed. Needs acceptPage and allocatePage first.
+    bool readPage(const cups_page_header2_t& header, FILE* log);
+
+    // Consumes the page's data without keeping it (stops early at the end of the stream).
+    void skipPage(const cups_page_header2_t& header);
+
+    // cupsWidth x cupsHeight grey samples of the last page read, rows back to back.
+    const std::uint8_t* samples() const { return page_.data(); }
+
+private:
+    cups_raster_t* raster_;
+    std::vector<std::uint8_t> page_;
+    std::vector<std::uint8_t> row_;
+};
+
+}  // namespace filter

@@ -1,0 +1,187 @@
+// Raster page reading: every supported layout to grey, refused pages skipped, streams kept aligned.
+#include "filter/PixelLayout.h"
+#include "filter/RasterPageReader.h"
+#include "tests/unit/filter/FilterTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+using filtertest::Bytes;
+using rasterwriter::Pattern;
+using rasterwriter::RasterLayout;
+
+struct ReadPage {
+    bool accepted = false;
+    bool complete = false;
+    unsigned width = 0, height = 0;
+    Bytes samples;
+};
+
+struct ReadJob {
+    std::vector<ReadPage> pages;
+    std::string log;
+};
+
+// Reads every page of `stream` the way the filters do.
+ReadJob readAll(const Bytes& stream)
+{
+    ReadJob job;
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    FILE* log = open_memstream(&buffer, &size);
+    const int fd = filtertest::memoryFd(stream);
+    cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    filter::RasterPageReader reader(raster);
+    cups_page_header2_t header;
+    while (raster != nullptr && reader.readHeader(header)) {
+        ReadPage page{false, false, header.cupsWidth, header.cupsHeight, {}};
+        page.accepted = reader.acceptPage(header, log);
+        if (page.accepted && reader.allocatePage(header)) {
+            page.complete = reader.readPage(header, log);
+            if (page.complete)
+                page.samples.assign(reader.samples(), reader.samples() + std::size_t{header.cupsWidth} * header.cupsHeight);
+        }
+        job.pages.push_back(std::move(page));
+    }
+    if (raster != nullptr)
+        cupsRasterClose(raster);
+    close(fd);
+    std::fclose(log);
+    job.log.assign(buffer, size);
+    std::free(buffer);
+    return job;
+}
+
+cups_page_header2_t header(unsigned width, unsigned height, unsigned bitsPerPixel, unsigned bytesPerLine,
+                           cups_cspace_t space = CUPS_CSPACE_W)
+{
+    cups_page_header2_t h = rasterwriter::makeHeader(1, 1, RasterLayout::Grey8);
+    h.cupsWidth = width;
+    h.cupsHeight = height;
+    h.cupsBitsPerPixel = bitsPerPixel;
+    h.cupsBitsPerColor = bitsPerPixel == 24 ? 8 : bitsPerPixel;
+    h.cupsBytesPerLine = bytesPerLine;
+    h.cupsColorSpace = space;
+    return h;
+}
+
+TEST(RasterPageReader, EveryLayoutReadsAtItsRowLengthAndBecomesGrey)
+{
+    // Widths that are not multiples of 8 catch rows read at cupsWidth bytes instead of their length.
+    const auto checker = rasterwriter::generatePattern(Pattern::Checker, 37, 21);
+    const auto gradient = rasterwriter::generatePattern(Pattern::Gradient, 29, 5);
+    std::vector<rasterwriter::RasterPage> pages;
+    for (RasterLayout layout : {RasterLayout::Grey1, RasterLayout::Black1, RasterLayout::Black8, RasterLayout::Rgb24,
+                                RasterLayout::Grey8})
+        pages.push_back(rasterwriter::encodePage(checker, layout));
+    pages.push_back(rasterwriter::encodePage(gradient, RasterLayout::Black8));
+    pages.push_back(rasterwriter::encodePage(gradient, RasterLayout::Rgb24));
+
+    const ReadJob job = readAll(filtertest::rasterStream(pages));
+    ASSERT_EQ(job.pages.size(), 7u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        ASSERT_TRUE(job.pages[i].complete) << i;
+        EXPECT_EQ(job.pages[i].samples, checker.samples) << i;
+    }
+    EXPECT_EQ(job.pages[5].samples, gradient.samples);
+    EXPECT_EQ(job.pages[6].samples, gradient.samples);
+    EXPECT_TRUE(job.log.empty()) << job.log;
+}
+
+TEST(PixelLayout, RgbUsesRoundedBt601Luma)
+{
+    const std::uint8_t rgb[] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255, 10, 200, 30};
+    std::uint8_t grey[5];
+    filter::convertRowToGrey(filter::PixelLayout::Rgb24, rgb, 5, grey);
+    EXPECT_EQ(grey[0], 76);   // 76.245
+    EXPECT_EQ(grey[1], 150);  // 149.685
+    EXPECT_EQ(grey[2], 29);   // 29.07
+    EXPECT_EQ(grey[3], 255);
+    EXPECT_EQ(grey[4], 124);  // (2990 + 117400 + 3420 + 500) / 1000
+}
+
+TEST(PixelLayout, OnlyKnownCombinationsAreAccepted)
+{
+    EXPECT_EQ(filter::classifyLayout(header(10, 1, 8, 10, CUPS_CSPACE_SW)), filter::PixelLayout::Grey8);
+    EXPECT_EQ(filter::classifyLayout(header(10, 1, 8, 12)), filter::PixelLayout::Grey8);  // padded rows
+    EXPECT_EQ(filter::classifyLayout(header(10, 1, 8, 9)), filter::PixelLayout::Unsupported);  // rows too short
+    EXPECT_EQ(filter::classifyLayout(header(10, 1, 16, 20)), filter::PixelLayout::Unsupported);
+    EXPECT_EQ(filter::classifyLayout(header(10, 1, 24, 30, CUPS_CSPACE_CMY)), filter::PixelLayout::Unsupported);
+    EXPECT_EQ(filter::classifyLayout(header(10, 1, 8, 10, CUPS_CSPACE_RGB)), filter::PixelLayout::Unsupported);
+    cups_page_header2_t banded = header(10, 1, 24, 30, CUPS_CSPACE_RGB);
+    banded.cupsColorOrder = CUPS_ORDER_BANDED;
+    EXPECT_EQ(filter::classifyLayout(banded), filter::PixelLayout::Unsupported);
+}
+
+TEST(RasterPageReader, RefusedPagesAreSkippedAndTheNextPageStaysAligned)
+{
+    const auto next = filtertest::patternPage(Pattern::Gradient, 13, 4);
+    const Bytes sixteenBit(20 * 3, 0x42);
+    const Bytes padded(12 * 2, 0x80);  // 10 pixels in 12-byte rows: the padding is never read as pixels
+    filtertest::RawRaster raw;
+    raw.page(header(10, 3, 16, 20), sixteenBit).page(next.header, next.data).page(header(10, 2, 8, 12), padded);
+    raw.page(next.header, next.data);
+    const ReadJob job = readAll(raw.bytes());
+    ASSERT_EQ(job.pages.size(), 4u);
+    EXPECT_FALSE(job.pages[0].accepted);
+    EXPECT_EQ(job.pages[1].samples, next.data);
+    EXPECT_EQ(job.pages[2].samples, Bytes(20, 0x80));
+    EXPECT_EQ(job.pages[3].samples, next.data);
+    EXPECT_NE(job.log.find("Unsupported raster layout: color space 0, 16 bits per color, 16 bits per pixel"),
+              std::string::npos);
+
+    // The same through libcups's compressed writer.
+    auto unsupported = filtertest::patternPage(Pattern::White, 10, 3);
+    unsupported.header.cupsBitsPerColor = unsupported.header.cupsBitsPerPixel = 16;
+    unsupported.header.cupsBytesPerLine = 20;
+    unsupported.data.assign(60, 0x11);
+    const ReadJob compressed = readAll(filtertest::rasterStream({unsupported, next}));
+    ASSERT_EQ(compressed.pages.size(), 2u);
+    EXPECT_EQ(compressed.pages[1].samples, next.data);
+}
+
+TEST(RasterPageReader, HostileSizesAreRefusedWithoutAllocating)
+{
+    filtertest::RawRaster raw;
+    raw.page(header(70000, 70000, 8, 70000), {});  // 4.9 GB claimed, no data behind it
+    const ReadJob huge = readAll(raw.bytes());
+    ASSERT_EQ(huge.pages.size(), 1u);
+    EXPECT_FALSE(huge.pages[0].accepted);
+    EXPECT_NE(huge.log.find("Page too large: 70000x70000 pixels"), std::string::npos);
+
+    // A 1-bit page whose raster is small but whose grey samples would not be.
+    filtertest::RawRaster bits;
+    bits.page(header(1u << 17, 1u << 12, 1, 1u << 14), {});
+    EXPECT_NE(readAll(bits.bytes()).log.find("Page too large"), std::string::npos);
+
+    // Zero sizes: libcups refuses some of them itself; the reader refuses all of them.
+    filter::RasterPageReader reader(nullptr);
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    FILE* log = open_memstream(&buffer, &size);
+    EXPECT_FALSE(reader.acceptPage(header(0, 5, 8, 0), log));
+    EXPECT_FALSE(reader.acceptPage(header(5, 0, 8, 5), log));
+    std::fclose(log);
+    EXPECT_NE(std::string(buffer, size).find("Invalid page header: 0x5 pixels; page skipped.\n"), std::string::npos);
+    std::free(buffer);
+}
+
+TEST(RasterPageReader, APageWhoseDataEndsEarlyIsNotComplete)
+{
+    const auto page = filtertest::patternPage(Pattern::Black, 16, 10);
+    filtertest::RawRaster raw;
+    raw.page(page.header, Bytes(page.data.begin(), page.data.begin() + 16 * 6));
+    const ReadJob job = readAll(raw.bytes());
+    ASSERT_EQ(job.pages.size(), 1u);
+    EXPECT_FALSE(job.pages[0].complete);
+    EXPECT_NE(job.log.find("Raster data ended inside the page after 6 of 10 rows; page skipped.\n"),
+              std::string::npos);
+}
+
+}  // namespace
