@@ -86,11 +86,6 @@ std::string_view commandName(CommandKind kind)
     return "unknown";
 }
 
-bool canStartCommand(std::uint8_t byte)
-{
-    return byte == 0x10 || byte == 0x1F || byte == 0x0A || byte == 0x1D || byte == 0x1B;
-}
-
 PatternMatch matchCommand(std::span<const std::uint8_t> prefix)
 {
     PatternMatch result;

@@ -52,8 +52,12 @@ struct PatternMatch {
 // patterns: the decoder handles those runs itself.
 PatternMatch matchCommand(std::span<const std::uint8_t> prefix);
 
-// True when `byte` can begin a pattern; lets the decoder skip the full match for the bytes
-// of an unknown run.
-bool canStartCommand(std::uint8_t byte);
+// True when `byte` can begin a pattern; lets the decoder pass over unknown runs quickly.
+constexpr bool canStartCommand(std::uint8_t byte)
+{
+    // Every pattern begins with a byte below 0x20, so one 32-bit mask answers for all.
+    constexpr std::uint32_t kStartBytes = 1u << 0x0A | 1u << 0x10 | 1u << 0x1B | 1u << 0x1D | 1u << 0x1F;
+    return byte < 32 && (kStartBytes >> byte & 1u) != 0;
+}
 
 }  // namespace printer

@@ -10,7 +10,7 @@ namespace {
 
 // Rows are stored as they arrive; reserving up front only saves the first few
 // reallocations, and never more than this however large the header claims the image is.
-constexpr std::uint64_t kMaxImageReserve = std::uint64_t{1} << 20;
+constexpr std::uint64_t kMaxImageReserve = std::uint64_t{64} << 10;
 
 }  // namespace
 
@@ -62,6 +62,8 @@ void CommandStreamDecoder::process(std::span<const std::uint8_t> bytes)
             used = consumeImageRows(bytes);
         else if (pendingLength_ == 0 && (zeroRunLength_ > 0 || bytes[0] == 0x00))
             used = consumeZeros(bytes);  // may be 0: the run ended before bytes[0]
+        else if (pendingLength_ == 0 && !canStartCommand(bytes[0]))
+            used = consumeUnknown(bytes);
         else
             consumeByte(bytes[0]);
         bytes = bytes.subspan(used);
@@ -92,15 +94,21 @@ std::size_t CommandStreamDecoder::consumeZeros(std::span<const std::uint8_t> byt
     return count;
 }
 
+// Takes the bytes up to the next one that could begin a command or a run of zeros.
+std::size_t CommandStreamDecoder::consumeUnknown(std::span<const std::uint8_t> bytes)
+{
+    const auto end = std::find_if(bytes.begin(), bytes.end(),
+                                  [](std::uint8_t b) { return b == 0x00 || canStartCommand(b); });
+    const auto count = static_cast<std::size_t>(end - bytes.begin());
+    addUnknownBytes(cursor_, bytes.first(count));
+    cursor_ += count;
+    return count;
+}
+
 void CommandStreamDecoder::consumeByte(std::uint8_t byte)
 {
-    if (pendingLength_ == 0) {
-        if (!canStartCommand(byte)) {
-            addUnknownByte(cursor_++, byte);
-            return;
-        }
+    if (pendingLength_ == 0)
         pendingStart_ = cursor_;
-    }
     pending_[pendingLength_++] = byte;
     ++cursor_;
     const PatternMatch match = matchCommand(std::span<const std::uint8_t>(pending_.data(), pendingLength_));
@@ -183,6 +191,7 @@ void CommandStreamDecoder::completeImage()
         const std::size_t partial = page.packed.size() % page.bytesPerRow;
         if (partial != 0)
             page.packed.resize(page.packed.size() + page.bytesPerRow - partial, 0x00);
+        page.packed.shrink_to_fit();
     }
     imageOpen_ = false;
     imageRemaining_ = 0;
@@ -203,6 +212,18 @@ void CommandStreamDecoder::closeZeroRun()
     }
     zeroRunLength_ = 0;
     emit(run);
+}
+
+void CommandStreamDecoder::addUnknownBytes(std::uint64_t offset, std::span<const std::uint8_t> bytes)
+{
+    if (bytes.empty())
+        return;
+    addUnknownByte(offset, bytes[0]);  // opens the run or checks it is contiguous
+    const auto rest = bytes.subspan(1);
+    const auto kept = std::min<std::uint64_t>(unknownRun_.length, kUnknownSampleLength);
+    const auto copied = std::min<std::size_t>(kUnknownSampleLength - kept, rest.size());
+    std::copy_n(rest.begin(), copied, unknownRun_.sample.begin() + kept);
+    unknownRun_.length += rest.size();
 }
 
 void CommandStreamDecoder::addUnknownByte(std::uint64_t offset, std::uint8_t byte)

@@ -33,10 +33,11 @@ namespace printer {
 // Not thread-safe: one thread (or one serial queue) feeds and reads a decoder.
 class CommandStreamDecoder {
 public:
-    // At most this many items are kept in commands() at once (a stream of nothing but line
-    // feeds would otherwise cost about 50 bytes of memory per input byte); later items are
-    // counted in droppedCommands(), and flagged ones still count in flaggedCount().
-    static constexpr std::size_t kMaxStoredCommands = std::size_t{1} << 20;
+    // At most this many items are kept in commands() at once, about 12 MB (a stream of
+    // nothing but line feeds would otherwise cost 48 bytes of memory per input byte; a real
+    // job has about six items per page); later items are counted in droppedCommands(), and
+    // flagged ones still count in flaggedCount().
+    static constexpr std::size_t kMaxStoredCommands = std::size_t{1} << 18;
 
     // Decodes `bytes` as the continuation of everything fed before.
     void feed(std::span<const std::uint8_t> bytes);
@@ -66,12 +67,14 @@ private:
     void process(std::span<const std::uint8_t> bytes);
     std::size_t consumeImageRows(std::span<const std::uint8_t> bytes);
     std::size_t consumeZeros(std::span<const std::uint8_t> bytes);
+    std::size_t consumeUnknown(std::span<const std::uint8_t> bytes);
     void consumeByte(std::uint8_t byte);
     void completePattern(CommandKind kind);
     void rejectPending();
     void startImage(DecodedCommand header);
     void completeImage();
     void closeZeroRun();
+    void addUnknownBytes(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     void addUnknownByte(std::uint64_t offset, std::uint8_t byte);
     void closeUnknownRun();
     void emit(const DecodedCommand& command);
