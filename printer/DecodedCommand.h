@@ -50,7 +50,7 @@ struct DecodedCommand {
 };
 
 // One line for listings: offset, name and parameters, and the reason when flagged, e.g.
-// "     140  print-image  384x533 (48 bytes x 533 rows) page 1".
+// "       140  print-image  384x533 (48 bytes x 533 rows) page 1".
 std::string describeCommand(const DecodedCommand& command);
 
 }  // namespace printer
