@@ -25,7 +25,7 @@ if [ -f tests/fuzz/CMakeLists.txt ]; then
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPB_FUZZ=ON \
     -DPB_TESTS=OFF -DPB_BENCH=OFF >/dev/null
   cmake --build build/fuzz -j "$jobs"
-  for target in $(find build/fuzz/tests/fuzz -type f -name "fuzz_*" -perm -u+x | sort); do
+  for target in $(find build/fuzz/bin -maxdepth 1 -type f -name "fuzz_*" -perm -u+x | sort); do
     [ -x "$target" ] || continue
     corpus=$(mktemp -d)
     seeds="tests/fuzz/seeds/$(basename "$target")"
