@@ -1,0 +1,44 @@
+// The agent's log: each line tagged with the kind of thread and a time stamp, echoed on
+// standard output and appended to the agent's log file.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+class Logger {
+public:
+    // `isMainThread` tells the main thread from the others; `console` receives every line
+    // (not owned). Construction creates the log file when it is missing and logs which it did.
+    Logger(std::string logFilePath, std::function<bool()> isMainThread, std::FILE* console);
+    virtual ~Logger() = default;
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
+
+    // The program's instance (the log file under the root prefix, the main queue's thread
+    // test, standard output), made on first use.
+    static Logger& shared();
+
+    // Writes one line: echoed on the console followed by an empty line, and appended to the
+    // file with a single write, so lines from several threads never interleave. A file that
+    // cannot be opened costs only the file. Thread-safe; callable from any thread.
+    virtual void log(std::string_view message);
+
+    const std::string& logFilePath() const { return logFilePath_; }
+
+protected:
+    // For test doubles that only collect lines: no file, no console.
+    Logger() = default;
+
+private:
+    void createLogFile();
+
+    std::string logFilePath_;
+    std::function<bool()> isMainThread_;
+    std::FILE* console_ = nullptr;
+};
+
+}  // namespace quorvel
