@@ -1,206 +1,22 @@
-// Error diffusion (Floyd-Steinberg, three-row Sierra) and threshold, fused with 1-bit packing.
-//
-// Every pixel's value is its sample plus the shares it received; it turns white above 127
-// and its error e = value - (0 or 255) is spread to unvisited neighbours as e * w / d with
-// truncation toward zero, each share from e itself. Shares that would leave the page are lost.
-//
-// Why the lookup tables are exact: a pixel receives at most the sum over the weights of
-// |e| * w / d (truncated), which for |e| <= 127 is 124 (Floyd-Steinberg) or 118 (Sierra), so a
-// value lies in [-127, 382]; a value v <= 127 leaves e = v >= -124 and a value v > 127 leaves
-// e = v - 255 in [-127, 124]. Hence |e| <= 127 holds for every pixel by induction over the
-// scan, and tables indexed by the value cover every case; the static_asserts below keep it so.
-//
-// Only a few error rows are live at a time (2 for Floyd-Steinberg, 3 for Sierra); the shares
-// for the row below are summed in registers and each column is written once, when complete.
+// The black-and-white conversions: dispatch by method, the fused threshold-and-pack, and the
+// diffusion kernels (DiffusionKernels.h) bound to their outputs.
 #include "filter/Dithering.h"
 
+#include "filter/DiffusionKernels.h"
+
 #include <algorithm>
-#include <array>
-#include <cassert>
 #include <cstring>
 
 namespace filter {
 
 namespace {
 
-constexpr int kWhiteAbove = 127;  // a value above this prints white
-constexpr int kWhite = 255;
-constexpr int kErrorLimit = 127;  // proven bound of |e|, see the file comment
-constexpr int kValueMin = -kErrorLimit;
-constexpr int kValueMax = kWhite + kErrorLimit;
-constexpr int kValueSpan = kValueMax - kValueMin + 1;
+using namespace diffusion;
 
-constexpr int errorOf(int value)
-{
-    return value > kWhiteAbove ? value - kWhite : value;
-}
-
-constexpr int share(int error, int weight, int divisor)
-{
-    return error * weight / divisor;  // truncates toward zero, as the diffusion requires
-}
-
-constexpr int kFloydSteinbergInflow =
-    share(kErrorLimit, 7, 16) + share(kErrorLimit, 3, 16) + share(kErrorLimit, 5, 16) + share(kErrorLimit, 1, 16);
-constexpr int kSierraInflow = 2 * share(kErrorLimit, 5, 32) + 2 * share(kErrorLimit, 4, 32) +
-                              2 * share(kErrorLimit, 3, 32) + 4 * share(kErrorLimit, 2, 32);
-static_assert(kFloydSteinbergInflow <= kErrorLimit && kSierraInflow <= kErrorLimit,
-              "the share tables must cover every value a pixel can reach");
-static_assert(errorOf(kValueMin) >= -kErrorLimit && errorOf(kValueMax) <= kErrorLimit);
-
-// A table of the share e * weight / divisor for every reachable value, indexed from kValueMin.
-class ShareTable {
-public:
-    constexpr ShareTable(int weight, int divisor) : shares_()
-    {
-        for (int i = 0; i < kValueSpan; ++i)
-            shares_[static_cast<std::size_t>(i)] = share(errorOf(kValueMin + i), weight, divisor);
-    }
-    std::int32_t operator[](std::int32_t value) const
-    {
-        assert(value >= kValueMin && value <= kValueMax);
-        return shares_[static_cast<std::size_t>(value - kValueMin)];
-    }
-
-private:
-    std::array<std::int32_t, kValueSpan> shares_;
-};
-
-constexpr ShareTable kSevenSixteenths(7, 16);
-constexpr ShareTable kFiveSixteenths(5, 16);
-constexpr ShareTable kThreeSixteenths(3, 16);
-constexpr ShareTable kOneSixteenth(1, 16);
-constexpr ShareTable kFiveThirtySeconds(5, 32);
-constexpr ShareTable kFourThirtySeconds(4, 32);
-constexpr ShareTable kThreeThirtySeconds(3, 32);
-constexpr ShareTable kTwoThirtySeconds(2, 32);
-
-// Output of a kernel: packed rows, MSB first, a 1 bit for a black pixel, low bits of the last
-// byte of a row left 0.
-class PackedSink {
-public:
-    PackedSink(std::uint8_t* packed, std::size_t width) : packed_(packed), width_(width), rowBytes_((width + 7) / 8) {}
-    void beginRow(std::size_t y)
-    {
-        out_ = packed_ + y * rowBytes_;
-        bits_ = 0;
-    }
-    void put(std::size_t x, bool black)
-    {
-        bits_ = (bits_ << 1) | static_cast<unsigned>(black);
-        if ((x & 7) == 7) {
-            *out_++ = static_cast<std::uint8_t>(bits_);
-            bits_ = 0;
-        }
-    }
-    void endRow()
-    {
-        const std::size_t used = width_ & 7;
-        if (used != 0)
-            *out_ = static_cast<std::uint8_t>(bits_ << (8 - used));
-    }
-
-private:
-    std::uint8_t* packed_;
-    std::size_t width_;
-    std::size_t rowBytes_;
-    std::uint8_t* out_ = nullptr;
-    unsigned bits_ = 0;
-};
-
-// Output of a kernel: one sample per pixel, 0 for black and 255 for white.
-class SampleSink {
-public:
-    SampleSink(std::uint8_t* out, std::size_t width) : out_(out), width_(width) {}
-    void beginRow(std::size_t y) { row_ = out_ + y * width_; }
-    void put(std::size_t x, bool black) { row_[x] = black ? 0 : kWhite; }
-    void endRow() {}
-
-private:
-    std::uint8_t* out_;
-    std::size_t width_;
-    std::uint8_t* row_ = nullptr;
-};
-
-// Floyd-Steinberg: 7/16 right, 3/16 below left, 5/16 below, 1/16 below right.
-// `errors` holds two rows of width + 1, the first column of each a sink for the share that
-// the first pixel would give below-left of the page.
-template <class Sink>
-void floydSteinberg(const std::uint8_t* samples, std::size_t width, std::size_t height, std::int32_t* errors,
-                    Sink& sink)
-{
-    const std::size_t stride = width + 1;
-    std::int32_t* current = errors;
-    std::int32_t* below = errors + stride;
-    std::fill(current, current + stride, 0);
-    for (std::size_t y = 0; y < height; ++y) {
-        const std::uint8_t* row = samples + y * width;
-        const std::int32_t* inflow = current + 1;
-        sink.beginRow(y);
-        std::int32_t carry = 0;
-        std::int32_t pendingLeft = 0;   // the column left of x below, short of x's share
-        std::int32_t pendingRight = 0;  // column x below, so far
-        for (std::size_t x = 0; x < width; ++x) {
-            const std::int32_t value = row[x] + inflow[x] + carry;
-            sink.put(x, value <= kWhiteAbove);
-            carry = kSevenSixteenths[value];
-            below[x] = pendingLeft + kThreeSixteenths[value];  // column x - 1, now complete
-            pendingLeft = pendingRight + kFiveSixteenths[value];
-            pendingRight = kOneSixteenth[value];
-        }
-        below[width] = pendingLeft;
-        sink.endRow();
-        std::swap(current, below);
-    }
-}
-
-// Three-row Sierra: 5 and 3 (/32) to the right; 2 4 5 4 2 on the row below from x - 2 to
-// x + 2; 2 3 2 two rows below from x - 1 to x + 1. `errors` holds three rows of width + 2,
-// the first two columns of each taking the shares lost off the left edge.
-template <class Sink>
-void sierra(const std::uint8_t* samples, std::size_t width, std::size_t height, std::int32_t* errors, Sink& sink)
-{
-    const std::size_t stride = width + 2;
-    std::int32_t* current = errors;
-    std::int32_t* below = errors + stride;
-    std::int32_t* twoBelow = errors + 2 * stride;
-    std::fill(errors, errors + 2 * stride, 0);
-    for (std::size_t y = 0; y < height; ++y) {
-        const std::uint8_t* row = samples + y * width;
-        const std::int32_t* inflow = current + 2;
-        sink.beginRow(y);
-        std::int32_t carry1 = 0, carry2 = 0;           // for x + 1 and x + 2 on this row
-        std::int32_t b0 = 0, b1 = 0, b2 = 0, b3 = 0;  // row below, columns x - 2 .. x + 1, so far
-        std::int32_t c0 = 0, c1 = 0;                  // two rows below, columns x - 1 and x
-        twoBelow[0] = 0;  // the one column the row below adds to before anyone wrote it
-        for (std::size_t x = 0; x < width; ++x) {
-            const std::int32_t value = row[x] + inflow[x] + carry1;
-            sink.put(x, value <= kWhiteAbove);
-            const std::int32_t five = kFiveThirtySeconds[value];
-            const std::int32_t four = kFourThirtySeconds[value];
-            const std::int32_t three = kThreeThirtySeconds[value];
-            const std::int32_t two = kTwoThirtySeconds[value];
-            carry1 = carry2 + five;
-            carry2 = three;
-            below[x] += b0 + two;  // column x - 2, now complete
-            b0 = b1 + four;
-            b1 = b2 + five;
-            b2 = b3 + four;
-            b3 = two;
-            twoBelow[x + 1] = c0 + two;  // column x - 1, now complete
-            c0 = c1 + three;
-            c1 = two;
-        }
-        below[width] += b0;
-        below[width + 1] += b1;
-        twoBelow[width + 1] = c0;
-        sink.endRow();
-        std::int32_t* done = current;
-        current = below;
-        below = twoBelow;
-        twoBelow = done;
-    }
-}
+// Rows run together in the wavefront; more rows overlap more work, until the processor runs
+// out of registers for their state.
+constexpr std::size_t kFloydSteinbergGroup = 2;
+constexpr std::size_t kSierraGroup = 2;
 
 // Eight samples at once: bit 7 of each byte is clear exactly when the sample is below 128;
 // the multiplication gathers those bits, first sample in the top bit, without carries (each
@@ -233,21 +49,47 @@ void thresholdAndPack(const std::uint8_t* samples, std::size_t width, std::size_
     }
 }
 
-std::int32_t* errorRows(std::vector<std::int32_t>& errors, std::size_t rows, std::size_t stride)
+// Packs one row of diffusion values: black (1) where the value is 127 or less.
+void packValues(const std::int32_t* values, std::size_t width, std::uint8_t* out)
 {
-    if (errors.size() < rows * stride)
-        errors.resize(rows * stride);
-    return errors.data();
+    std::size_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        unsigned bits = 0;
+        for (std::size_t i = 0; i < 8; ++i)
+            bits = (bits << 1) | static_cast<unsigned>(values[x + i] <= kWhiteAbove);
+        *out++ = static_cast<std::uint8_t>(bits);
+    }
+    if (x < width) {
+        unsigned bits = 0;
+        for (unsigned i = 0; x + i < width; ++i)
+            bits |= static_cast<unsigned>(values[x + i] <= kWhiteAbove) << (7 - i);
+        *out = static_cast<std::uint8_t>(bits);
+    }
 }
 
-template <class Sink>
+// Sizes the ring of error rows for the kernel (it only grows) and diffuses the page.
+template <class Row, std::size_t Group, class EmitRow>
+void diffuseWith(const std::uint8_t* samples, std::size_t width, std::size_t height,
+                 std::vector<std::int32_t>& errors, EmitRow emitRow)
+{
+    const std::size_t stride = width + Row::kLeftPad;
+    const std::size_t slots = Group + Row::kRowsBelow;
+    if (errors.size() < slots * stride)
+        errors.resize(slots * stride);
+    const ErrorRing ring{errors.data(), stride, slots};
+    std::fill(ring.slot(0), ring.slot(0) + stride, 0);
+    std::fill(ring.slot(1), ring.slot(1) + stride, 0);
+    diffusePage<Row, Group>(samples, width, height, ring, emitRow);
+}
+
+template <class EmitRow>
 void diffuse(ConversionMethod method, const std::uint8_t* samples, std::size_t width, std::size_t height,
-             std::vector<std::int32_t>& errors, Sink& sink)
+             std::vector<std::int32_t>& errors, EmitRow emitRow)
 {
     if (method == ConversionMethod::Sierra3)
-        sierra(samples, width, height, errorRows(errors, 3, width + 2), sink);
+        diffuseWith<SierraRow, kSierraGroup>(samples, width, height, errors, emitRow);
     else
-        floydSteinberg(samples, width, height, errorRows(errors, 2, width + 1), sink);
+        diffuseWith<FloydSteinbergRow, kFloydSteinbergGroup>(samples, width, height, errors, emitRow);
 }
 
 }  // namespace
@@ -270,8 +112,9 @@ void convertAndPack(ConversionMethod method, const std::uint8_t* samples, int wi
         thresholdAndPack(samples, w, h, packed);
         return;
     }
-    PackedSink sink(packed, w);
-    diffuse(method, samples, w, h, errors, sink);
+    const std::size_t rowBytes = (w + 7) / 8;
+    diffuse(method, samples, w, h, errors,
+            [&](std::size_t y, const std::int32_t* values) { packValues(values, w, packed + y * rowBytes); });
 }
 
 void convertToSamples(ConversionMethod method, const std::uint8_t* samples, int width, int height,
@@ -284,8 +127,11 @@ void convertToSamples(ConversionMethod method, const std::uint8_t* samples, int 
             out[i] = samples[i] <= kWhiteAbove ? 0 : kWhite;
         return;
     }
-    SampleSink sink(out, w);
-    diffuse(method, samples, w, h, errors, sink);
+    diffuse(method, samples, w, h, errors, [&](std::size_t y, const std::int32_t* values) {
+        std::uint8_t* row = out + y * w;
+        for (std::size_t x = 0; x < w; ++x)
+            row[x] = values[x] <= kWhiteAbove ? 0 : kWhite;
+    });
 }
 
 }  // namespace filter
