@@ -113,7 +113,8 @@ bool VirtualPrinter::report(const Uuid& characteristic, Bytes value) {
 }
 
 // Free slots are the buffer's room minus the credits still out. They go out in batches, so
-// that a busy printer sends one report per few chunks; an idle printer grants what it has.
+// that a busy printer sends one report per few chunks, but never held back from a sender
+// that has no credit left.
 void VirtualPrinter::grantFreeSlots(bool evenBelowBatch) {
     if (!granting_ || notifying_.count(PrinterGatt::credit()) == 0) return;
     const std::uint64_t used = buffered_.size() + outstanding_;
@@ -124,7 +125,7 @@ void VirtualPrinter::grantFreeSlots(bool evenBelowBatch) {
         free = std::min(free, left);
     }
     if (free == 0) return;
-    if (free < settings_.creditBatch && !evenBelowBatch && !buffered_.empty()) return;
+    if (free < settings_.creditBatch && !evenBelowBatch && outstanding_ != 0) return;
     free = std::min(free, kMaxCreditsPerReport);
     outstanding_ += free;
     stats_.creditsGranted += free;

@@ -41,7 +41,7 @@ inline constexpr std::string_view kFirmwareText = "SIM-1.0";
 struct PrinterSettings {
     std::uint16_t mtu = 182;          // chunk length the printer reports
     std::uint8_t bufferChunks = 16;   // writes the printer holds at once: its first grant
-    std::uint8_t creditBatch = 4;     // freed slots are granted this many at a time (or when idle)
+    std::uint8_t creditBatch = 4;     // freed slots are granted this many at a time, or when the sender has none
     std::uint64_t bytesPerSecond = 0; // consumption rate; 0 consumes at once
     std::uint64_t creditLimit = 0;    // no more grants after this many credits in all; 0: no limit
     std::uint64_t dropLinkAfterBytes = 0;  // ask the radio once to drop the link after this many data bytes; 0: never
