@@ -1,0 +1,241 @@
+// The backend's end of the channel to the agent.
+#include "backend/BidirectionalFIFO.h"
+
+#include "backend/ExitStatus.h"
+#include "backend/ReplyText.h"
+#include "common/Paths.h"
+#include "common/ProcessExit.h"
+#include "common/RootPath.h"
+#include "common/WorkGroup.h"
+#include "common/Words.h"
+
+namespace backend {
+
+namespace {
+
+constexpr std::size_t kLoggedMessageLength = 100;
+
+std::string describe(const std::string& path, std::error_code error)
+{
+    return path + ": " + error.message();
+}
+
+}  // namespace
+
+BidirectionalFIFO::BidirectionalFIFO(pb::ChannelPaths paths, std::string postInstallPath,
+                                     Collaborators collaborators, FifoTiming timing)
+    : readFIFO_(std::move(paths.reply)), writeFIFO_(std::move(paths.command)),
+      printFIFO_(std::move(paths.printData)), postInstallPath_(std::move(postInstallPath)),
+      with_(std::move(collaborators)), timing_(timing)
+{
+    setupFIFOs();
+}
+
+BidirectionalFIFO::~BidirectionalFIFO()
+{
+    isListening_ = false;
+    listener_.stop();
+}
+
+BidirectionalFIFO& BidirectionalFIFO::shared()
+{
+    static pb::PosixProcessRunner* runner = new pb::PosixProcessRunner();
+    static BidirectionalFIFO* instance = new BidirectionalFIFO(
+        pb::rootedChannelPaths(), pb::rootedPath(pb::kPostInstallPath),
+        {pb::MainQueue::shared(), Logger::shared(), CupsReporter::shared(), *runner, PrinterChecker::shared(),
+         [](int status) { pb::exitProcess(status); }});
+    return *instance;
+}
+
+void BidirectionalFIFO::setupFIFOs()
+{
+    with_.logger.log("setupFIFOs......");
+    for (const std::string* path : {&writeFIFO_, &printFIFO_}) {
+        if (pb::pathExists(*path)) {
+            with_.logger.log("TODO clear FIFO");
+            continue;
+        }
+        if (std::error_code error = pb::makeFifo(*path, pb::kChannelMode))
+            with_.logger.log("Failed to create FIFO: " + describe(*path, error));
+        else
+            with_.logger.log("Created FIFO at: " + *path);
+    }
+}
+
+void BidirectionalFIFO::writeMessage(std::string message, std::function<void(bool)> completion)
+{
+    auto group = std::make_shared<pb::WorkGroup>(with_.mainQueue);
+    auto taken = std::make_shared<std::atomic<bool>>(false);
+    group->enter();
+    pb::runOnOwnThread([this, group, taken, message] {
+        if (std::error_code error = pb::writeToFifo(writeFIFO_, message)) {
+            with_.logger.log("Error writing to FIFO: " + describe(writeFIFO_, error));
+        } else {
+            with_.logger.log("Wrote message: " + std::string(pb::utf8Prefix(message, kLoggedMessageLength)));
+            *taken = true;
+        }
+        group->leave();
+    });
+    pb::DelayedWork timeout = with_.mainQueue.postDelayed(timing_.writeTimeout, [this] {
+        with_.logger.log("Write operation timed out, launching process...");
+        with_.cups.warning("The Bluetooth agent is not answering; starting it");
+        launchProcess(postInstallPath_);
+    });
+    group->notify([this, timeout, taken, completion = std::move(completion)]() mutable {
+        timeout.cancel();
+        if (*taken)
+            with_.logger.log("Write operation completed successfully.");
+        if (completion)
+            completion(*taken);
+    });
+}
+
+void BidirectionalFIFO::writePrintDataHex(std::shared_ptr<const std::string> hex,
+                                          std::function<void(bool)> completion)
+{
+    with_.logger.log("Wrote print data hex");
+    with_.logger.log("Wrote print data message: " + std::string(pb::utf8Prefix(*hex, kLoggedMessageLength)));
+    pb::runOnOwnThread([this, hex = std::move(hex), completion = std::move(completion)] {
+        std::error_code error = pb::writeToFifo(printFIFO_, *hex);
+        if (error) {
+            with_.logger.log("Error writing to FIFO: " + describe(printFIFO_, error));
+        } else {
+            printDataWritten_ = true;
+            with_.logger.log("Wrote print data messa finish");
+        }
+        with_.mainQueue.post([completion, written = !error] {
+            if (completion)
+                completion(written);
+        });
+    });
+}
+
+void BidirectionalFIFO::startReading()
+{
+    isListening_ = true;
+    queue_.post([this] {
+        with_.logger.log("startReading");
+        readLoop();
+    });
+}
+
+void BidirectionalFIFO::readLoop()
+{
+    if (std::error_code error = listener_.open(readFIFO_)) {
+        with_.logger.customPrint("无法打开 FIFO 进行读取", stdout);
+        with_.logger.log("Cannot read replies from " + describe(readFIFO_, error));
+        return;
+    }
+    with_.logger.log("readLoop");
+    std::string text;
+    while (isListening_) {
+        std::error_code error;
+        switch (listener_.readAvailable(text, error)) {
+        case pb::FifoListener::Result::Data:
+            if (pb::isValidUtf8(text))
+                handleReceivedMessage(text);
+            else
+                with_.logger.log("Dropped a reply that is not UTF-8 text (" + std::to_string(text.size()) + " bytes)");
+            break;
+        case pb::FifoListener::Result::Stopped:
+            return;
+        case pb::FifoListener::Result::Failed:
+            with_.logger.log("Error reading from FIFO: " + describe(readFIFO_, error));
+            return;
+        }
+    }
+}
+
+void BidirectionalFIFO::handleReceivedMessage(std::string_view text)
+{
+    with_.logger.log("handleReceivedMessage: " + std::string(text));
+    for (const ReplyAction& action : parseReplyText(text)) {
+        switch (action.kind) {
+        case ReplyAction::Kind::QueryCallback:
+            if (onQueryCallback)
+                onQueryCallback(action.value);
+            break;
+        case ReplyAction::Kind::Status:
+            if (handleStatusCommand(action.value))
+                return;
+            break;
+        case ReplyAction::Kind::UnknownKey:
+            with_.logger.log("Unknown command: " + action.value);
+            break;
+        case ReplyAction::Kind::InvalidFormat:
+            with_.logger.log("Invalid message format");
+            break;
+        case ReplyAction::Kind::MissingParameter:
+            with_.logger.log("Invalid message format: Missing parameter for " + action.value);
+            break;
+        }
+    }
+}
+
+bool BidirectionalFIFO::handleStatusCommand(std::string_view status)
+{
+    switch (pb::parseStatusWord(status)) {
+    case pb::StatusWord::Finished:
+        if (acceptsFinished && !acceptsFinished()) {
+            with_.logger.log("Ignored \"status finished\": this job's print data is not written yet, "
+                             "so it belongs to an earlier job");
+            return false;
+        }
+        with_.logger.log("Print job finished");
+        with_.logger.customPrint("Print job finished", stdout);
+        if (!claimEnd())
+            return true;
+        with_.cups.info("Print job finished");
+        endRun(exitStatusFor(JobEnd::Finished));
+        return true;
+    case pb::StatusWord::Error:
+        with_.logger.log("Print job error");
+        with_.logger.customPrint("Print job failed", stderr);
+        if (!claimEnd())
+            return true;
+        with_.cups.error("Print job failed");
+        endRun(exitStatusFor(JobEnd::PrinterError));
+        return true;
+    case pb::StatusWord::PaperOut:
+        with_.logger.customPrint("Printer out of paper", stderr);
+        with_.cups.error("Printer out of paper");
+        with_.cups.addState("media-empty-error");
+        return false;
+    case pb::StatusWord::Busy:
+        with_.logger.customPrint("Printer busy", stderr);
+        with_.cups.warning("Printer busy");
+        writeMessage(std::string(pb::kStatusReceivedBusy));
+        return false;
+    case pb::StatusWord::Start:
+        with_.logger.log("quorvel client bluetooth start");
+        if (with_.checker.checkForWhitelistedPrinters())
+            writeMessage(std::string(pb::kQueryBluetoothDevice));
+        return false;
+    case pb::StatusWord::Other:
+        with_.logger.customPrint("Printer busy", stderr);
+        with_.cups.warning("Printer busy");
+        return false;
+    }
+    return false;
+}
+
+bool BidirectionalFIFO::claimEnd()
+{
+    return isListening_.exchange(false);
+}
+
+void BidirectionalFIFO::endRun(int status)
+{
+    listener_.stop();
+    with_.cups.clearStates();
+    with_.exitProcess(status);
+}
+
+void BidirectionalFIFO::launchProcess(const std::string& scriptPath)
+{
+    std::string error;
+    if (!with_.processes.launch({scriptPath, {}, {}}, error))
+        with_.logger.log("Failed to launch " + scriptPath + ": " + error);
+}
+
+}  // namespace backend

@@ -1,0 +1,105 @@
+// The backend's end of the channel to the agent: creates the command and print-data FIFOs,
+// sends commands (with the post-install fallback), writes a job's print data, and reads the
+// agent's replies on its own serial queue.
+#pragma once
+
+#include "backend/CupsReporter.h"
+#include "backend/Logger.h"
+#include "backend/PrinterChecker.h"
+#include "common/Channel.h"
+#include "common/ChildProcess.h"
+#include "common/Fifo.h"
+#include "common/MainQueue.h"
+#include "common/SerialQueue.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace backend {
+
+struct FifoTiming {
+    // A command not taken by then launches the post-install program (the write goes on).
+    std::chrono::steady_clock::duration writeTimeout = std::chrono::milliseconds(3000);
+};
+
+class BidirectionalFIFO {
+public:
+    struct Collaborators {
+        pb::MainQueue& mainQueue;
+        Logger& logger;
+        CupsReporter& cups;
+        pb::ProcessRunner& processes;
+        PrinterChecker& checker;
+        std::function<void(int)> exitProcess;  // ends the process; never returns in the program
+    };
+
+    // Creates the command and print-data channels when nothing exists at their paths.
+    // `postInstallPath` is the program launched when a command is not taken in time.
+    BidirectionalFIFO(pb::ChannelPaths paths, std::string postInstallPath, Collaborators collaborators,
+                      FifoTiming timing = {});
+    // Wakes and joins the read loop. Writes still waiting for a reader must have ended first:
+    // the program's instance is never destroyed.
+    ~BidirectionalFIFO();
+    BidirectionalFIFO(const BidirectionalFIFO&) = delete;
+    BidirectionalFIFO& operator=(const BidirectionalFIFO&) = delete;
+
+    static BidirectionalFIFO& shared();
+
+    // Called on the read queue with each printer name of a "querycallback" reply. Set before
+    // startReading().
+    std::function<void(const std::string& name)> onQueryCallback;
+    // Asked on the read queue when "status finished" arrives: false means the reply cannot be
+    // about this run's job (its print data is not written yet), so it is stale and ignored.
+    // Unset, every "finished" counts.
+    std::function<bool()> acceptsFinished;
+
+    // Sends one message on a thread of its own and returns at once. `completion`, if any, runs
+    // on the main queue with whether the agent took the message.
+    void writeMessage(std::string message, std::function<void(bool taken)> completion = {});
+
+    // Writes the print data on a thread of its own and returns at once; waits for the agent as
+    // long as it takes. `completion` runs on the main queue with whether all of it was written.
+    void writePrintDataHex(std::shared_ptr<const std::string> hex, std::function<void(bool written)> completion);
+    // True once every byte of the print data has been written (set on the writing thread).
+    bool printDataWritten() const { return printDataWritten_; }
+
+    // Starts the reply read loop on the serial queue and returns at once.
+    void startReading();
+
+    // Handles one reply text. Returns after a status that ended the run.
+    void handleReceivedMessage(std::string_view text);
+    // Returns true when the status ended the run.
+    bool handleStatusCommand(std::string_view status);
+
+    bool isListening() const { return isListening_; }
+    // Ends listening; true for the one caller that found it on. The run's end goes through this
+    // so that the status wait and a reply can never both end it.
+    bool claimEnd();
+
+    const std::string& readFIFO() const { return readFIFO_; }
+    const std::string& writeFIFO() const { return writeFIFO_; }
+    const std::string& printFIFO() const { return printFIFO_; }
+
+private:
+    void setupFIFOs();
+    void readLoop();
+    void launchProcess(const std::string& scriptPath);
+    void endRun(int status);
+
+    std::string readFIFO_;   // reply channel
+    std::string writeFIFO_;  // command channel
+    std::string printFIFO_;  // print-data channel
+    std::string postInstallPath_;
+    Collaborators with_;
+    FifoTiming timing_;
+    std::atomic<bool> isListening_{false};
+    std::atomic<bool> printDataWritten_{false};
+    pb::FifoListener listener_;
+    pb::SerialQueue queue_{"com.pelltandle.bluetooth.fifo"};  // last: stops before the rest goes
+};
+
+}  // namespace backend

@@ -1,0 +1,59 @@
+// The device line CUPS reads in listing mode.
+#include "backend/DeviceLine.h"
+
+#include "common/Channel.h"
+
+#include <cstdio>
+
+namespace backend {
+
+namespace {
+
+bool isUnsafe(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F || c == '"' || c == '\\';
+}
+
+}  // namespace
+
+bool isSafePrinterName(std::string_view name)
+{
+    if (name.empty())
+        return false;
+    for (char c : name) {
+        if (isUnsafe(c))
+            return false;
+    }
+    return true;
+}
+
+std::string deviceLine(std::string_view name, std::string_view model)
+{
+    std::string line = "direct " + pb::deviceUri(name);
+    line += " \"";
+    line += model;
+    line += "\" \"";
+    line += name;
+    line += "\" PPD=";
+    line += model;
+    line += ".ppd";
+    return line;
+}
+
+std::string escapedForLog(std::string_view name)
+{
+    std::string shown;
+    for (char c : name) {
+        if (isUnsafe(c)) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(c));
+            shown += escape;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+}  // namespace backend

@@ -1,0 +1,19 @@
+// How each way a backend run ends maps to the exit status CUPS acts on.
+#include "backend/ExitStatus.h"
+
+namespace backend {
+
+int exitStatusFor(JobEnd end)
+{
+    switch (end) {
+    case JobEnd::Finished:
+    case JobEnd::NoStatusAfterHandOver:
+        return kBackendOk;
+    case JobEnd::PrinterError:
+    case JobEnd::NotTakenByAgent:
+        return kBackendFailed;
+    }
+    return kBackendFailed;
+}
+
+}  // namespace backend

@@ -1,0 +1,54 @@
+// The FIFO channel between the backend and the agent: paths, message texts and status words.
+#include "common/Channel.h"
+
+#include "common/RootPath.h"
+
+#include <algorithm>
+
+namespace pb {
+
+ChannelPaths rootedChannelPaths()
+{
+    return {rootedPath(kCommandChannel), rootedPath(kPrintDataChannel), rootedPath(kReplyChannel)};
+}
+
+std::string doPrintMessage(std::string_view deviceUri)
+{
+    return std::string(kDoPrintWord) + " " + std::string(deviceUri);
+}
+
+std::string addPrintMessage(std::string_view printerName)
+{
+    return std::string(kAddPrintWord) + " " + std::string(printerName) + " ";
+}
+
+std::string queryCallbackMessage(std::string_view printerName)
+{
+    return std::string(kQueryCallbackWord) + " " + std::string(printerName) + " ";
+}
+
+std::string deviceUri(std::string_view printerName)
+{
+    return std::string(kDeviceUriScheme) + std::string(printerName);
+}
+
+StatusWord parseStatusWord(std::string_view value)
+{
+    // ASCII lower-casing only: the words are ASCII, and a locale must not change the result.
+    std::string lower(value);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+    if (lower == "finished")
+        return StatusWord::Finished;
+    if (lower == "error")
+        return StatusWord::Error;
+    if (lower == "paper_out")
+        return StatusWord::PaperOut;
+    if (lower == "busy")
+        return StatusWord::Busy;
+    if (lower == "start")
+        return StatusWord::Start;
+    return StatusWord::Other;
+}
+
+}  // namespace pb

@@ -1,0 +1,61 @@
+// FIFO helpers shared by backend and agent: make a channel, write a whole message, open and
+// read (to end of file, or what is available) without spinning.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace pb {
+
+// Creates a FIFO at `path` and sets its mode to `mode` exactly (mkfifo alone is cut by the
+// umask). An existing path is an error (EEXIST); the caller decides what to do with it.
+std::error_code makeFifo(const std::string& path, unsigned mode);
+
+// True when anything (file, FIFO, dangling link...) exists at `path`.
+bool pathExists(const std::string& path);
+
+// Opens `path` for writing, waiting until a reader has it open, writes all of `data` and
+// closes it. The path is never created: a missing path is ENOENT, and a path that is not a
+// FIFO is refused (ENODEV) rather than written over. Blocks for as long as no reader comes, so
+// call it on a thread of its own. SIGPIPE must be ignored by the process (EPIPE is returned).
+std::error_code writeToFifo(const std::string& path, std::string_view data);
+
+// Opens `path` for reading, waiting until a writer has it open. Returns the descriptor (close
+// it with ::close) or -1 with `error` set.
+int openFifoForReading(const std::string& path, std::error_code& error);
+
+// Reads `fd` to end of file (no writer left) into `text`, appending. On a read error returns
+// it; what was read before stays in `text`.
+std::error_code readToEnd(int fd, std::string& text);
+
+// A reader of a FIFO that waits for data without spinning and without ever seeing end of file:
+// it holds a writer end of its own, so writers may come and go. Reads wait in poll() and can
+// be woken by stop() from another thread. One thread reads; stop() may come from any thread.
+class FifoListener {
+public:
+    FifoListener();
+    ~FifoListener();
+    FifoListener(const FifoListener&) = delete;
+    FifoListener& operator=(const FifoListener&) = delete;
+
+    // Opens `path`, which must be a FIFO; does not wait for a writer.
+    std::error_code open(const std::string& path);
+
+    enum class Result { Data, Stopped, Failed };
+    // Waits until bytes arrive (sets `text` to them, at most kReadChunk) or stop() is called.
+    Result readAvailable(std::string& text, std::error_code& error);
+
+    void stop();
+
+    static constexpr std::size_t kReadChunk = 65536;
+
+private:
+    void closeAll();
+
+    int readFd_ = -1;
+    int keepAliveFd_ = -1;
+    int wakeFd_ = -1;
+};
+
+}  // namespace pb
