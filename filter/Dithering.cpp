@@ -7,6 +7,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace filter {
 
 namespace {
@@ -17,6 +21,29 @@ using namespace diffusion;
 // out of registers for their state.
 constexpr std::size_t kFloydSteinbergGroup = 2;
 constexpr std::size_t kSierraGroup = 2;
+
+// The last, partial byte of a row: `count` (< 8) pixels from the top bit down.
+template <class IsBlack>
+std::uint8_t packTail(std::size_t count, IsBlack isBlack)
+{
+    unsigned bits = 0;
+    for (unsigned i = 0; i < count; ++i)
+        bits |= static_cast<unsigned>(isBlack(i)) << (7 - i);
+    return static_cast<std::uint8_t>(bits);
+}
+
+#if defined(__SSE2__)
+// Sixteen bytes to sixteen bits, first byte in the top bit of the first output byte: reverse
+// the bytes of each 8-byte half, then collect their sign bits.
+void storeSignBits(__m128i bytes, std::uint8_t* out)
+{
+    __m128i reversed = _mm_shufflehi_epi16(_mm_shufflelo_epi16(bytes, 0x1B), 0x1B);
+    reversed = _mm_or_si128(_mm_slli_epi16(reversed, 8), _mm_srli_epi16(reversed, 8));
+    const int mask = _mm_movemask_epi8(reversed);
+    out[0] = static_cast<std::uint8_t>(mask);
+    out[1] = static_cast<std::uint8_t>(mask >> 8);
+}
+#endif
 
 // Eight samples at once: bit 7 of each byte is clear exactly when the sample is below 128;
 // the multiplication gathers those bits, first sample in the top bit, without carries (each
@@ -38,14 +65,18 @@ void thresholdAndPack(const std::uint8_t* samples, std::size_t width, std::size_
         const std::uint8_t* row = samples + y * width;
         std::uint8_t* out = packed + y * rowBytes;
         std::size_t x = 0;
+#if defined(__SSE2__)
+        const __m128i allOnes = _mm_set1_epi8(-1);
+        for (; x + 16 <= width; x += 16, out += 2) {
+            // Sign bit set means 128 or more, white; invert for black.
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+            storeSignBits(_mm_xor_si128(v, allOnes), out);
+        }
+#endif
         for (; x + 8 <= width; x += 8)
             *out++ = packEightBelowHalf(row + x);
-        if (x < width) {
-            unsigned bits = 0;
-            for (unsigned i = 0; x + i < width; ++i)
-                bits |= static_cast<unsigned>(row[x + i] <= kWhiteAbove) << (7 - i);
-            *out = static_cast<std::uint8_t>(bits);
-        }
+        if (x < width)
+            *out = packTail(width - x, [&](std::size_t i) { return row[x + i] <= kWhiteAbove; });
     }
 }
 
@@ -53,18 +84,26 @@ void thresholdAndPack(const std::uint8_t* samples, std::size_t width, std::size_
 void packValues(const std::int32_t* values, std::size_t width, std::uint8_t* out)
 {
     std::size_t x = 0;
+#if defined(__SSE2__)
+    // value - 128 is negative exactly for black; saturating packs keep the sign.
+    const __m128i half = _mm_set1_epi32(kWhiteAbove + 1);
+    auto load = [&](std::size_t at) {
+        return _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + at)), half);
+    };
+    for (; x + 16 <= width; x += 16, out += 2) {
+        const __m128i low = _mm_packs_epi32(load(x), load(x + 4));
+        const __m128i high = _mm_packs_epi32(load(x + 8), load(x + 12));
+        storeSignBits(_mm_packs_epi16(low, high), out);
+    }
+#endif
     for (; x + 8 <= width; x += 8) {
         unsigned bits = 0;
         for (std::size_t i = 0; i < 8; ++i)
             bits = (bits << 1) | static_cast<unsigned>(values[x + i] <= kWhiteAbove);
         *out++ = static_cast<std::uint8_t>(bits);
     }
-    if (x < width) {
-        unsigned bits = 0;
-        for (unsigned i = 0; x + i < width; ++i)
-            bits |= static_cast<unsigned>(values[x + i] <= kWhiteAbove) << (7 - i);
-        *out = static_cast<std::uint8_t>(bits);
-    }
+    if (x < width)
+        *out = packTail(width - x, [&](std::size_t i) { return values[x + i] <= kWhiteAbove; });
 }
 
 // Sizes the ring of error rows for the kernel (it only grows) and diffuses the page.
