@@ -1,6 +1,7 @@
 // The shape of a line in the backend's and the agent's log.
 #include "common/LogLine.h"
 
+#include <cstdio>
 #include <ctime>
 
 namespace pb {
@@ -19,6 +20,23 @@ std::string formatLogTime(std::chrono::system_clock::time_point when)
     return std::string(text, length);
 }
 
+std::string escapeControlCharacters(std::string_view text)
+{
+    std::string shown;
+    shown.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+            shown += escape;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 std::string formatLogLine(bool onMainThread, std::chrono::system_clock::time_point when,
                           std::string_view message)
 {
@@ -26,7 +44,7 @@ std::string formatLogLine(bool onMainThread, std::chrono::system_clock::time_poi
     line += ":[";
     line += formatLogTime(when);
     line += "] ";
-    line += message;
+    line += escapeControlCharacters(message);
     line += '\n';
     return line;
 }
