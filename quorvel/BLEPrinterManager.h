@@ -49,9 +49,9 @@ inline constexpr std::string_view kStatusError = "status error";
 // serialises the tables (discovered and connected printers, printerPeripheral, deviceName,
 // the characteristics) and the transfer state (credits, mtu, pendingData, sendDataOffset);
 // the send loop holds it for a whole burst, so a credit grant arriving meanwhile waits and no
-// chunk is sent twice or skipped. Collaborators (queue tracker, scan requester, reply
-// channel, reporter, the characteristic hook, errorComplete) are never called while that
-// mutex is held, so they may call back into the manager.
+// chunk is sent twice or skipped. The queue tracker, the scan requester, the reply channel,
+// the characteristic hook and errorComplete are never called while that mutex is held, so
+// they may call back into the manager; the discovery reporter may be (see its header).
 //
 // Credits and characteristics belong to the link of one printer: each connected printer
 // keeps its own, and they go when its link ends. The transfer writes only to the printer it

@@ -7,8 +7,9 @@
 namespace quorvel {
 
 // Implemented by BluetoothPrinterBroadcaster (the manager's own instance). Called on the
-// main queue or on the thread that called the manager's startScan/stopScan; never while the
-// manager holds its lock.
+// main queue or on the thread that called the manager's startScan/connect/stopScan, possibly
+// while the manager holds its lock (so its log lines keep their place): an implementation
+// must return at once and must not call back into the manager.
 class DiscoveryReporter {
 public:
     virtual ~DiscoveryReporter() = default;
