@@ -61,10 +61,12 @@ public:
         for (int i = 0; i < kValueSpan; ++i)
             shares_[static_cast<std::size_t>(i)] = share(errorOf(kValueMin + i), weight, divisor);
     }
-    std::int32_t operator[](std::int32_t value) const
+    // Indexed by the value itself, as a full-width integer, so that the lookup on the scan's
+    // critical path is a single load.
+    std::int32_t operator[](std::ptrdiff_t value) const
     {
         assert(value >= kValueMin && value <= kValueMax);
-        return shares_[static_cast<std::size_t>(value - kValueMin)];
+        return (shares_.data() - kValueMin)[value];
     }
 
 private:
@@ -76,9 +78,55 @@ inline constexpr ShareTable kFiveSixteenths(5, 16);
 inline constexpr ShareTable kThreeSixteenths(3, 16);
 inline constexpr ShareTable kOneSixteenth(1, 16);
 inline constexpr ShareTable kFiveThirtySeconds(5, 32);
-inline constexpr ShareTable kFourThirtySeconds(4, 32);
 inline constexpr ShareTable kThreeThirtySeconds(3, 32);
-inline constexpr ShareTable kTwoThirtySeconds(2, 32);
+
+// The shares a pixel gives a whole neighbouring row at once, as 12-bit lanes of one word
+// (lane k for column x - centre + k), each share biased by kLaneBias so that no lane goes
+// negative: sums of biased shares then never borrow from the lane above, and a column's sum
+// is its lane less one bias per share it received.
+inline constexpr int kLaneBits = 12;
+inline constexpr std::uint64_t kLaneMask = (1u << kLaneBits) - 1;
+inline constexpr int kLaneBias = 32;
+static_assert(share(kErrorLimit, 5, 32) < kLaneBias && 5 * (2 * kLaneBias) < (1 << kLaneBits));
+
+class LaneTable {
+public:
+    template <std::size_t N>
+    constexpr LaneTable(const int (&weights)[N], int divisor) : lanes_()
+    {
+        static_assert(N * kLaneBits <= 64);
+        for (int i = 0; i < kValueSpan; ++i) {
+            std::uint64_t word = 0;
+            for (std::size_t k = 0; k < N; ++k)
+                word |= static_cast<std::uint64_t>(share(errorOf(kValueMin + i), weights[k], divisor) + kLaneBias)
+                        << (kLaneBits * k);
+            lanes_[static_cast<std::size_t>(i)] = word;
+        }
+    }
+    std::uint64_t operator[](std::ptrdiff_t value) const
+    {
+        assert(value >= kValueMin && value <= kValueMax);
+        return (lanes_.data() - kValueMin)[value];
+    }
+
+private:
+    std::array<std::uint64_t, kValueSpan> lanes_;
+};
+
+inline constexpr int kSierraBelowWeights[] = {2, 4, 5, 4, 2};  // columns x - 2 .. x + 2
+inline constexpr int kSierraTwoBelowWeights[] = {2, 3, 2};     // columns x - 1 .. x + 1
+inline constexpr LaneTable kSierraBelow(kSierraBelowWeights, 32);
+inline constexpr LaneTable kSierraTwoBelow(kSierraTwoBelowWeights, 32);
+
+constexpr std::uint64_t biases(int count, int lane)
+{
+    return static_cast<std::uint64_t>(count * kLaneBias) << (kLaneBits * lane);
+}
+
+constexpr std::int32_t laneValue(std::uint64_t lanes, int shares)
+{
+    return static_cast<std::int32_t>(lanes & kLaneMask) - shares * kLaneBias;
+}
 
 // The error rows live in a ring of equal slots; slot column 0 is the leftmost column a row
 // can send a share to (off the page: the share is dropped there).
@@ -100,7 +148,7 @@ struct FloydSteinbergRow {
     const std::uint8_t* samples = nullptr;
     std::int32_t* inflow = nullptr;  // column x at index x; the value, once scanned
     std::int32_t* below = nullptr;   // column x - 1 at index x
-    std::int32_t carry = 0;
+    std::ptrdiff_t carry = 0;
     std::int32_t pendingLeft = 0;   // below, column x - 1, short of x's share
     std::int32_t pendingRight = 0;  // below, column x, so far
 
@@ -112,8 +160,8 @@ struct FloydSteinbergRow {
 
     void step(std::size_t x)
     {
-        const std::int32_t value = samples[x] + inflow[x] + carry;
-        inflow[x] = value;
+        const std::ptrdiff_t value = samples[x] + inflow[x] + carry;
+        inflow[x] = static_cast<std::int32_t>(value);
         carry = kSevenSixteenths[value];
         below[x] = pendingLeft + kThreeSixteenths[value];
         pendingLeft = pendingRight + kFiveSixteenths[value];
@@ -126,8 +174,10 @@ struct FloydSteinbergRow {
 };
 
 // Three-row Sierra on one row: 5 and 3 (/32) to the right; 2 4 5 4 2 on the row below from
-// x - 2 to x + 2; 2 3 2 two rows below from x - 1 to x + 1. The row two below is written
-// first (by this row), the row below is added to. Values replace the inflow as above.
+// x - 2 to x + 2; 2 3 2 two rows below from x - 1 to x + 1. The two rows below are summed in
+// lane words, the lanes of columns left of the page preloaded with the biases of the shares
+// they will never get. The row two below is written first (by this row), the row below is
+// added to. Values replace the inflow as above.
 struct SierraRow {
     static constexpr std::size_t kLag = 3;
     static constexpr std::size_t kRowsBelow = 2;
@@ -137,9 +187,10 @@ struct SierraRow {
     std::int32_t* inflow = nullptr;    // column x at index x; the value, once scanned
     std::int32_t* below = nullptr;     // column x - 2 at index x
     std::int32_t* twoBelow = nullptr;  // column x - 2 at index x
-    std::int32_t carry1 = 0, carry2 = 0;           // for x + 1 and x + 2 on this row
-    std::int32_t b0 = 0, b1 = 0, b2 = 0, b3 = 0;  // below, columns x - 2 .. x + 1, so far
-    std::int32_t c0 = 0, c1 = 0;                  // two below, columns x - 1 and x, so far
+    std::ptrdiff_t carry1 = 0, carry2 = 0;  // for x + 1 and x + 2 on this row
+    // Below: columns x - 2 .. x + 1 so far; two below: columns x - 1 and x.
+    std::uint64_t belowLanes = biases(4, 0) | biases(3, 1) | biases(2, 2) | biases(1, 3);
+    std::uint64_t twoBelowLanes = biases(2, 0) | biases(1, 1);
 
     SierraRow() = default;
     SierraRow(const std::uint8_t* rowSamples, const ErrorRing& ring, std::size_t y)
@@ -150,28 +201,22 @@ struct SierraRow {
 
     void step(std::size_t x)
     {
-        const std::int32_t value = samples[x] + inflow[x] + carry1;
-        inflow[x] = value;
-        const std::int32_t five = kFiveThirtySeconds[value];
-        const std::int32_t four = kFourThirtySeconds[value];
-        const std::int32_t three = kThreeThirtySeconds[value];
-        const std::int32_t two = kTwoThirtySeconds[value];
-        carry1 = carry2 + five;
-        carry2 = three;
-        below[x] += b0 + two;
-        b0 = b1 + four;
-        b1 = b2 + five;
-        b2 = b3 + four;
-        b3 = two;
-        twoBelow[x + 1] = c0 + two;
-        c0 = c1 + three;
-        c1 = two;
+        const std::ptrdiff_t value = samples[x] + inflow[x] + carry1;
+        inflow[x] = static_cast<std::int32_t>(value);
+        carry1 = carry2 + kFiveThirtySeconds[value];
+        carry2 = kThreeThirtySeconds[value];
+        belowLanes += kSierraBelow[value];
+        below[x] += laneValue(belowLanes, 5);  // column x - 2, now complete
+        belowLanes >>= kLaneBits;
+        twoBelowLanes += kSierraTwoBelow[value];
+        twoBelow[x + 1] = laneValue(twoBelowLanes, 3);  // column x - 1, now complete
+        twoBelowLanes >>= kLaneBits;
     }
     void finish(std::size_t width)
     {
-        below[width] += b0;
-        below[width + 1] += b1;
-        twoBelow[width + 1] = c0;
+        below[width] += laneValue(belowLanes, 4);
+        below[width + 1] += laneValue(belowLanes >> kLaneBits, 3);
+        twoBelow[width + 1] = laneValue(twoBelowLanes, 2);
     }
 };
 
