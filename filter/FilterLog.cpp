@@ -1,7 +1,10 @@
 // The filters' job log: one shared, append-only text file with a time stamp before each entry.
 #include "filter/FilterLog.h"
 
+#include "filter/PixelLayout.h"
+
 #include <cstdarg>
+#include <cstring>
 #include <ctime>
 
 extern char** environ;
@@ -90,8 +93,10 @@ void printHeaderInfo(const cups_page_header2_t& header, FILE* handle)
              pointsShown(header.cupsPageSize[1]));
     printLog(handle, "  Margins: [%u, %u]\n", header.Margins[0], header.Margins[1]);
     printLog(handle, "  cupsBytesPerLine: %u\n", header.cupsBytesPerLine);
-    printLog(handle, "  cupsColorSpace: %u\n", static_cast<unsigned>(header.cupsColorSpace));
-    printLog(handle, "  MediaType: %s\n", header.MediaType);
+    printLog(handle, "  cupsColorSpace: %u\n", rawColorSpace(header));
+    // The name comes from outside and may fill its field without a terminating zero.
+    printLog(handle, "  MediaType: %.*s\n", static_cast<int>(strnlen(header.MediaType, sizeof header.MediaType)),
+             header.MediaType);
     printLog(handle, "  NumCopies: %d\n", static_cast<int>(header.NumCopies));
 }
 

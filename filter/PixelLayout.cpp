@@ -1,25 +1,24 @@
 // The raster page layouts the filters accept and their conversion to 8-bit grey samples.
 #include "filter/PixelLayout.h"
 
-#include <cstring>
 
 namespace filter {
 
 namespace {
 
-bool isLuminance(cups_cspace_t space)
+bool isLuminance(unsigned space)
 {
     return space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW;
 }
 
-bool isRgb(cups_cspace_t space)
+bool isRgb(unsigned space)
 {
     return space == CUPS_CSPACE_RGB || space == CUPS_CSPACE_SRGB || space == CUPS_CSPACE_ADOBERGB;
 }
 
 PixelLayout layoutOf(const cups_page_header2_t& header)
 {
-    const cups_cspace_t space = header.cupsColorSpace;
+    const unsigned space = rawColorSpace(header);
     const unsigned bitsPerColor = header.cupsBitsPerColor;
     const unsigned bitsPerPixel = header.cupsBitsPerPixel;
     if (bitsPerColor == 8 && bitsPerPixel == 8) {
@@ -34,7 +33,7 @@ PixelLayout layoutOf(const cups_page_header2_t& header)
         if (space == CUPS_CSPACE_K)
             return PixelLayout::Black1;
     }
-    if (bitsPerColor == 8 && bitsPerPixel == 24 && isRgb(space) && header.cupsColorOrder == CUPS_ORDER_CHUNKED)
+    if (bitsPerColor == 8 && bitsPerPixel == 24 && isRgb(space) && rawColorOrder(header) == CUPS_ORDER_CHUNKED)
         return PixelLayout::Rgb24;
     return PixelLayout::Unsupported;
 }

@@ -5,8 +5,27 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace filter {
+
+// The numbers in a header's colour-space and colour-order fields. A header comes from outside
+// and may hold any number there; loading such a field as its enum type would be undefined.
+inline unsigned rawColorSpace(const cups_page_header2_t& header)
+{
+    static_assert(sizeof header.cupsColorSpace == sizeof(unsigned));
+    unsigned value;
+    std::memcpy(&value, &header.cupsColorSpace, sizeof value);
+    return value;
+}
+
+inline unsigned rawColorOrder(const cups_page_header2_t& header)
+{
+    static_assert(sizeof header.cupsColorOrder == sizeof(unsigned));
+    unsigned value;
+    std::memcpy(&value, &header.cupsColorOrder, sizeof value);
+    return value;
+}
 
 // How a page's rows are laid out. The filters work on 8-bit grey, 0 black and 255 white.
 enum class PixelLayout {

@@ -13,13 +13,17 @@ namespace {
 // Skipped data passes through a buffer of this size, whatever a row's length.
 constexpr std::size_t kSkipChunkBytes = 64 * 1024;
 
-void growTo(std::vector<std::uint8_t>& buffer, std::size_t size)
-{
-    if (buffer.size() < size)
-        buffer.resize(size);
-}
-
 }  // namespace
+
+void RasterPageReader::Buffer::ensure(std::size_t size)
+{
+    if (size <= capacity_)
+        return;
+    data_.reset();  // the old contents are not needed: free first, so peak memory is one buffer
+    capacity_ = 0;
+    data_.reset(new std::uint8_t[size]);
+    capacity_ = size;
+}
 
 RasterPageReader::RasterPageReader(cups_raster_t* raster) : raster_(raster) {}
 
@@ -43,8 +47,8 @@ bool RasterPageReader::acceptPage(const cups_page_header2_t& header, FILE* log)
         printLog(log,
                  "Unsupported raster layout: color space %u, %u bits per color, %u bits per pixel, order %u, "
                  "%u bytes per line for %u pixels; page skipped.\n",
-                 static_cast<unsigned>(header.cupsColorSpace), header.cupsBitsPerColor, header.cupsBitsPerPixel,
-                 static_cast<unsigned>(header.cupsColorOrder), header.cupsBytesPerLine, header.cupsWidth);
+                 rawColorSpace(header), header.cupsBitsPerColor, header.cupsBitsPerPixel,
+                 rawColorOrder(header), header.cupsBytesPerLine, header.cupsWidth);
     } else {
         return true;
     }
@@ -55,8 +59,8 @@ bool RasterPageReader::acceptPage(const cups_page_header2_t& header, FILE* log)
 bool RasterPageReader::allocatePage(const cups_page_header2_t& header)
 {
     try {
-        growTo(page_, std::size_t{header.cupsWidth} * header.cupsHeight);
-        growTo(row_, header.cupsBytesPerLine);
+        page_.ensure(std::size_t{header.cupsWidth} * header.cupsHeight);
+        row_.ensure(header.cupsBytesPerLine);
     } catch (const std::bad_alloc&) {
         return false;
     }

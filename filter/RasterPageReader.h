@@ -5,9 +5,10 @@
 
 #include <cups/raster.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <vector>
+#include <memory>
 
 namespace filter {
 
@@ -47,9 +48,21 @@ public:
     const std::uint8_t* samples() const { return page_.data(); }
 
 private:
+    // Grow-only memory that is not cleared: a page claimed by a header costs only the rows
+    // that really arrive, so a stream that stops early does not fault in the whole page.
+    class Buffer {
+    public:
+        void ensure(std::size_t size);  // throws std::bad_alloc
+        std::uint8_t* data() const { return data_.get(); }
+
+    private:
+        std::unique_ptr<std::uint8_t[]> data_;
+        std::size_t capacity_ = 0;
+    };
+
     cups_raster_t* raster_;
-    std::vector<std::uint8_t> page_;
-    std::vector<std::uint8_t> row_;
+    Buffer page_;
+    Buffer row_;
 };
 
 }  // namespace filter

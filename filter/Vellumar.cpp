@@ -6,6 +6,7 @@
 #include "filter/FilterLog.h"
 #include "filter/ImageConversion.h"
 #include "filter/JobSettings.h"
+#include "filter/PixelLayout.h"
 #include "filter/PrinterCommands.h"
 #include "filter/RasterPageReader.h"
 
@@ -35,7 +36,7 @@ void writeBytes(VellumarJob& job, const Bytes& bytes)
 void logHeader(const cups_page_header2_t& header, FILE* log)
 {
     printHeaderInfo(header, log);
-    const int space = static_cast<int>(header.cupsColorSpace);
+    const int space = static_cast<int>(rawColorSpace(header));
     printLog(log, "Color Space: %d\n", space);
     if (space != CUPS_CSPACE_RGB && space != CUPS_CSPACE_RGBA && space != CUPS_CSPACE_K && space != CUPS_CSPACE_CMYK)
         printLog(log, "Unsupported color space: %d\n", space);

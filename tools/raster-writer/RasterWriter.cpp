@@ -111,9 +111,9 @@ RasterPage encodePage(const GreyPage& page, RasterLayout layout, unsigned dpi)
     return raster;
 }
 
-bool writeRaster(int fd, const std::vector<RasterPage>& pages)
+bool writeRaster(int fd, const std::vector<RasterPage>& pages, bool compressed)
 {
-    cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+    cups_raster_t* raster = cupsRasterOpen(fd, compressed ? CUPS_RASTER_WRITE_COMPRESSED : CUPS_RASTER_WRITE);
     if (raster == nullptr)
         return false;
     bool ok = true;

@@ -40,7 +40,8 @@ cups_page_header2_t makeHeader(int width, int height, RasterLayout layout, unsig
 RasterPage encodePage(const GreyPage& page, RasterLayout layout, unsigned dpi = kDefaultResolution);
 
 // Writes the pages as one raster stream to `fd` (not closed) with cupsRasterOpen(fd,
-// CUPS_RASTER_WRITE). False when libcups refuses the stream, a header or the pixels.
-bool writeRaster(int fd, const std::vector<RasterPage>& pages);
+// CUPS_RASTER_WRITE), or CUPS_RASTER_WRITE_COMPRESSED when `compressed`. False when libcups
+// refuses the stream, a header or the pixels.
+bool writeRaster(int fd, const std::vector<RasterPage>& pages, bool compressed = false);
 
 }  // namespace rasterwriter

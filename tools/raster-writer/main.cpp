@@ -21,6 +21,7 @@ constexpr const char* kUsage =
     "  --pages N               number of generated pages (default 1)\n"
     "  --layout grey8|grey1|k8|k1|rgb24   how pixels are stored (default grey8)\n"
     "  --resolution DPI        resolution in the page headers (default 203)\n"
+    "  --compressed            write the compressed stream (RaS2) instead of the plain one (RaS3)\n"
     "  -o FILE                 write to FILE instead of standard output\n"
     "Every P5 image of every PGM file becomes one page, in order.\n";
 
@@ -32,6 +33,7 @@ struct Options {
     rasterwriter::RasterLayout layout = rasterwriter::RasterLayout::Grey8;
     unsigned resolution = rasterwriter::kDefaultResolution;
     std::string output;
+    bool compressed = false;
     std::vector<std::string> files;
 };
 
@@ -60,6 +62,10 @@ std::string parseArguments(int argc, char* argv[], Options& options)
         int number = 0;
         if (arg == "-h" || arg == "--help")
             return kUsage;
+        if (arg == "--compressed") {
+            options.compressed = true;
+            continue;
+        }
         if (arg.size() > 1 && arg[0] == '-' && !hasValue)
             return "option " + arg + " needs a value";
         if (arg == "--pattern") {
@@ -148,7 +154,7 @@ int main(int argc, char* argv[])
         if (fd < 0)
             return fail("cannot write " + options.output);
     }
-    const bool written = rasterwriter::writeRaster(fd, pages);
+    const bool written = rasterwriter::writeRaster(fd, pages, options.compressed);
     if (fd != STDOUT_FILENO && close(fd) != 0)
         return fail("cannot write " + options.output);
     return written ? 0 : fail("libcups could not write the raster");

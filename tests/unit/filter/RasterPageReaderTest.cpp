@@ -1,4 +1,5 @@
 // Raster page reading: every supported layout to grey, refused pages skipped, streams kept aligned.
+#include "filter/FilterLog.h"
 #include "filter/PixelLayout.h"
 #include "filter/RasterPageReader.h"
 #include "tests/unit/filter/FilterTestSupport.h"
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -182,6 +184,32 @@ TEST(RasterPageReader, APageWhoseDataEndsEarlyIsNotComplete)
     EXPECT_FALSE(job.pages[0].complete);
     EXPECT_NE(job.log.find("Raster data ended inside the page after 6 of 10 rows; page skipped.\n"),
               std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RasterPageReader, HeaderFieldsOutsideTheirTypesAreLoggedSafely)
+{
+    cups_page_header2_t hostile = rasterwriter::makeHeader(8, 8, RasterLayout::Grey8);
+    const unsigned space = 18432;  // no cups_cspace_t value
+    std::memcpy(&hostile.cupsColorSpace, &space, sizeof space);
+    std::memset(hostile.MediaType, 'x', sizeof hostile.MediaType);  // no terminating zero
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    FILE* log = open_memstream(&buffer, &size);
+    filter::printHeaderInfo(hostile, log);
+    filter::RasterPageReader reader(nullptr);
+    hostile.cupsHeight = 0;  // nothing to skip
+    EXPECT_FALSE(reader.acceptPage(hostile, log));
+    hostile.cupsHeight = 8;
+    EXPECT_EQ(filter::classifyLayout(hostile), filter::PixelLayout::Unsupported);
+    std::fclose(log);
+    const std::string text(buffer, size);
+    std::free(buffer);
+    EXPECT_NE(text.find("  cupsColorSpace: 18432\n"), std::string::npos);
+    EXPECT_NE(text.find("  MediaType: " + std::string(64, 'x') + "\n"), std::string::npos);
 }
 
 }  // namespace
