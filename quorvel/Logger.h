@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,7 @@ private:
     std::string logFilePath_;
     std::function<bool()> isMainThread_;
     std::FILE* console_ = nullptr;
+    std::mutex consoleMutex_;
 };
 
 }  // namespace quorvel

@@ -1,0 +1,120 @@
+// One text per writer session from a FIFO, waiting in poll() and renewing the read end.
+#include "quorvel/FifoMessageReader.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace quorvel {
+
+namespace {
+
+std::error_code lastError()
+{
+    return {errno, std::generic_category()};
+}
+
+int openReadEnd(const std::string& path)
+{
+    int fd;
+    do {
+        // Non-blocking: the open does not wait for a writer. On Linux a fresh read end reports
+        // no hang-up until a writer has come and gone, so poll() waits instead of spinning.
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+FifoMessageReader::FifoMessageReader() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+FifoMessageReader::~FifoMessageReader()
+{
+    if (readFd_ >= 0)
+        ::close(readFd_);
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
+}
+
+std::error_code FifoMessageReader::open(const std::string& path)
+{
+    if (wakeFd_ < 0)
+        return {EMFILE, std::generic_category()};
+    path_ = path;
+    if (readFd_ >= 0)
+        ::close(readFd_);
+    readFd_ = -1;
+    return renew();
+}
+
+std::error_code FifoMessageReader::renew()
+{
+    int fd = openReadEnd(path_);
+    if (fd < 0)
+        return lastError();
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISFIFO(status.st_mode)) {
+        ::close(fd);
+        return {ENODEV, std::generic_category()};
+    }
+    // The new end is open before the old one closes: the pipe never lacks a reader, so bytes
+    // a writer put in meanwhile stay in it for the new end.
+    if (readFd_ >= 0)
+        ::close(readFd_);
+    readFd_ = fd;
+    return {};
+}
+
+FifoMessageReader::Result FifoMessageReader::next(std::string& text, std::error_code& error)
+{
+    text.clear();
+    char chunk[kReadChunk];
+    for (;;) {
+        pollfd fds[2] = {{readFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        const int timeout = text.empty() ? -1 : static_cast<int>(kPartialTextCheck.count());
+        if (poll(fds, 2, timeout) < 0) {
+            if (errno == EINTR)
+                continue;
+            error = lastError();
+            return Result::Failed;
+        }
+        if (fds[1].revents != 0)
+            return Result::Stopped;
+        if (fds[0].revents == 0 && text.empty())
+            continue;
+        ssize_t count = ::read(readFd_, chunk, sizeof chunk);
+        if (count > 0) {
+            text.append(chunk, static_cast<std::size_t>(count));
+            continue;
+        }
+        if (count < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                continue;
+            error = lastError();
+            return Result::Failed;
+        }
+        // End of file: every writer has gone. Renew the read end so the next poll() waits.
+        if (std::error_code renewError = renew()) {
+            error = renewError;
+            return Result::Failed;
+        }
+        if (!text.empty())
+            return Result::Message;
+    }
+}
+
+void FifoMessageReader::stop()
+{
+    if (wakeFd_ >= 0) {
+        std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
+    }
+}
+
+}  // namespace quorvel

@@ -1,0 +1,45 @@
+// Reads a FIFO one writer session at a time: what writers write between the first open and
+// the moment none is left is one text. Waits in poll(), never spins, and can be woken.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <system_error>
+
+namespace quorvel {
+
+// The reader keeps the FIFO open for reading at all times (it opens the next read end before
+// it closes the last), so a writer never blocks for want of a reader between two texts and no
+// written byte is lost in the switch. One thread calls next(); stop() may come from any thread.
+class FifoMessageReader {
+public:
+    FifoMessageReader();
+    ~FifoMessageReader();
+    FifoMessageReader(const FifoMessageReader&) = delete;
+    FifoMessageReader& operator=(const FifoMessageReader&) = delete;
+
+    // Opens `path`, which must be a FIFO (ENODEV otherwise); does not wait for a writer.
+    std::error_code open(const std::string& path);
+
+    enum class Result { Message, Stopped, Failed };
+    // Waits for the next text and sets `text` to it: the bytes of one writer, or of several
+    // whose sessions overlapped. A writer that writes nothing gives no text.
+    Result next(std::string& text, std::error_code& error);
+
+    // Makes the next() in progress (or the next one) return Stopped. Stays stopped.
+    void stop();
+
+    static constexpr std::size_t kReadChunk = 65536;
+    // A writer that opened just before the read end was renewed may leave without a hang-up
+    // event on the new end; while part of a text is in, its end is also checked this often.
+    static constexpr std::chrono::milliseconds kPartialTextCheck{50};
+
+private:
+    std::error_code renew();
+
+    std::string path_;
+    int readFd_ = -1;
+    int wakeFd_ = -1;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,75 @@
+// The agent's log file and console lines.
+#include "quorvel/Logger.h"
+
+#include "common/Fifo.h"
+#include "common/LogLine.h"
+#include "common/MainQueue.h"
+#include "common/Paths.h"
+#include "common/RootPath.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace quorvel {
+
+namespace {
+
+// Backend runs (as root) and the agent (as a user) append to the same folder of logs.
+constexpr mode_t kLogFileMode = 0666;
+
+}  // namespace
+
+Logger& Logger::shared()
+{
+    // Never destroyed: detached threads may log until the process ends.
+    static Logger* instance = new Logger(pb::rootedPath(pb::kAgentLogPath),
+                                         [] { return pb::MainQueue::shared().isMainThread(); }, stdout);
+    return *instance;
+}
+
+Logger::Logger(std::string logFilePath, std::function<bool()> isMainThread, std::FILE* console)
+    : logFilePath_(std::move(logFilePath)), isMainThread_(std::move(isMainThread)), console_(console)
+{
+    createLogFile();
+}
+
+void Logger::createLogFile()
+{
+    if (pb::pathExists(logFilePath_)) {
+        log("Log file already exists at: " + logFilePath_);
+        return;
+    }
+    int fd = ::open(logFilePath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, kLogFileMode);
+    if (fd >= 0) {
+        ::close(fd);
+        // open()'s mode is cut by the umask.
+        chmod(logFilePath_.c_str(), kLogFileMode);
+    }
+    log("Log file created at: " + logFilePath_);
+}
+
+void Logger::log(std::string_view message)
+{
+    const bool onMainThread = isMainThread_ && isMainThread_();
+    const std::string line = pb::formatLogLine(onMainThread, std::chrono::system_clock::now(), message);
+    if (console_ != nullptr) {
+        std::lock_guard lock(consoleMutex_);
+        // One call per entry, so another thread's line never lands inside this one.
+        const std::string entry = line + "\n";
+        std::fwrite(entry.data(), 1, entry.size(), console_);
+        std::fflush(console_);
+    }
+    // The file is opened per line (it may be removed and come back), never created here.
+    // O_APPEND with one write() makes each line a single append: lines of several threads, or
+    // of several processes, never interleave or overwrite each other.
+    int fd = ::open(logFilePath_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    [[maybe_unused]] ssize_t ignored = ::write(fd, line.data(), line.size());
+    ::close(fd);
+}
+
+}  // namespace quorvel

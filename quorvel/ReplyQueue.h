@@ -1,0 +1,47 @@
+// The agent's replies waiting for a backend to read them: kept in order, "status" replies
+// always, discovery reports bounded. No I/O; the reply writer drains it.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace quorvel {
+
+class ReplyQueue {
+public:
+    // Discovery reports ("querycallback ...") come every few seconds while a scan runs, whether
+    // or not a backend listens; beyond this many waiting, the oldest is dropped.
+    static constexpr std::size_t kMaxWaitingDiscoveryReports = 16;
+
+    // What push() did to make room.
+    struct PushResult {
+        std::optional<std::string> dropped;  // the discovery report dropped, if any
+    };
+
+    // Appends `message`. Any message that is not a discovery report is always kept. Thread-safe.
+    PushResult push(std::string message);
+
+    // Waits for the oldest message and removes it; empty once close() has been called and
+    // nothing is left. Thread-safe.
+    std::optional<std::string> pop();
+
+    // Wakes pop() for good: the messages still waiting are given out, then pop() returns empty.
+    void close();
+
+    std::size_t size() const;
+
+    static bool isDiscoveryReport(const std::string& message);
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> messages_;
+    std::size_t discoveryReports_ = 0;
+    bool closed_ = false;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,100 @@
+// quorvel, the Bluetooth agent: serves the backend's FIFO channel and delivers jobs to the
+// printers over Bluetooth LE. Runs until it is ended from outside.
+#include "ble/CentralFactory.h"
+#include "common/ChildProcess.h"
+#include "common/MainQueue.h"
+#include "common/Paths.h"
+#include "common/ProcessExit.h"
+#include "common/RootPath.h"
+#include "quorvel/BLEPrinterManager.h"
+#include "quorvel/BidirectionalFIFO.h"
+#include "quorvel/BluetoothPrinterBroadcaster.h"
+#include "quorvel/Logger.h"
+#include "quorvel/MessageDispatcher.h"
+#include "quorvel/PellBluetoothBackend.h"
+#include "quorvel/PrinterChecker.h"
+
+#include <asio.hpp>
+
+#include <clocale>
+#include <csignal>
+#include <memory>
+
+using namespace quorvel;
+
+namespace {
+
+BluetoothPrinterBroadcaster::Scheduler onMainQueue(pb::MainQueue& mainQueue)
+{
+    return [&mainQueue](std::chrono::steady_clock::duration delay, std::function<void()> work) {
+        mainQueue.postDelayed(delay, std::move(work));
+    };
+}
+
+// The radio named by the environment, made once: the manager asks again at each access request
+// and must get the same radio (the simulated one keeps its printers).
+BLEPrinterManager::CentralFactory radioFactory(pb::MainQueue& mainQueue, Logger& logger)
+{
+    auto central = std::make_shared<std::shared_ptr<ble::Central>>();
+    return [central, &mainQueue, &logger] {
+        if (!*central)
+            *central = ble::makeCentral(mainQueue.context(), [&logger](std::string_view line) { logger.log(line); });
+        return *central;
+    };
+}
+
+DispatcherActions dispatcherActions(PellBluetoothBackend& backend, BidirectionalFIFO& fifo, PrinterChecker& checker)
+{
+    return {
+        [&backend] { backend.startScan(); },
+        [&backend](const std::string& name) { backend.setDeviceName(name); },
+        [&fifo] { fifo.startCommunication(); },
+        [&checker](const std::string& name) { checker.checkPrinterLoop(name); },
+        [&backend](const std::vector<std::string>& words) { backend.performStart(words); },
+    };
+}
+
+}  // namespace
+
+int main()
+{
+    // A backend that goes away while a reply is written must give a write error, not end us.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::setlocale(LC_TIME, "");
+    pb::MainQueue& mainQueue = pb::MainQueue::shared();
+
+    Logger& logger = Logger::shared();
+    logger.log("quorvel 启动中...");
+    logger.log("quorvel app: main entry");
+    logger.log("pellblue backend waiting FIFO input...");
+
+    BidirectionalFIFO& fifo = BidirectionalFIFO::shared();
+
+    auto bleManager = std::make_shared<BLEPrinterManager>(radioFactory(mainQueue, logger), mainQueue.context(), logger);
+    BluetoothPrinterBroadcaster managerBroadcaster(fifo, logger, onMainQueue(mainQueue));
+    BluetoothPrinterBroadcaster backendBroadcaster(fifo, logger, onMainQueue(mainQueue));
+    PellBluetoothBackend backend(*bleManager, backendBroadcaster, logger, PellBluetoothBackend::rootedPaths());
+    pb::PosixProcessRunner processes;
+    PrinterChecker checker({logger, processes, stdout,
+                            [&backend](const std::string& name) { backend.startBroadcasting(name); },
+                            [bleManager] { bleManager->startScan(); }},
+                           pb::rootedPath(pb::kLpstatPath), pb::rootedPath(pb::kLpadminPath));
+    bleManager->attach(backend, checker, fifo, managerBroadcaster);
+
+    MessageDispatcher dispatcher(logger, dispatcherActions(backend, fifo, checker));
+    fifo.callback = [&dispatcher](const std::string& text) { dispatcher.dispatch(text); };
+    fifo.printDataCallback = [&backend](std::string text) { backend.doPrint(std::move(text)); };
+    fifo.currentDeviceName = [bleManager] { return bleManager->deviceName().value_or(""); };
+
+    backend.requestBluetooth();
+    fifo.start();
+
+    // Signals only stop the main queue; the process then ends without unwinding, since other
+    // threads wait in FIFO opens and reads.
+    asio::signal_set signals(mainQueue.context(), SIGINT, SIGTERM, SIGHUP);
+    signals.async_wait([&mainQueue](const asio::error_code& error, int) {
+        if (!error)
+            mainQueue.stop(0);
+    });
+    pb::exitProcess(mainQueue.run());
+}
