@@ -10,6 +10,12 @@ extern "C" const char* __asan_default_options()
     return fuzzfilter::kAsanOptions;
 }
 
+// Undefined behaviour is a finding, not a line in the log.
+extern "C" const char* __ubsan_default_options()
+{
+    return "halt_on_error=1:print_stacktrace=1";
+}
+
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzzfilter::prepareRoot();
