@@ -210,8 +210,9 @@ private:
 
     // Without mutex_ held.
     void finishSending(SendOutcome outcome);
-    void classifyCharacteristics(const std::shared_ptr<ble::Peripheral>& peripheral,
-                                 const std::shared_ptr<ble::Service>& service);
+    // Records the link's characteristics (none without a service), fails a job waiting for a
+    // link without a data characteristic, then calls the characteristic hook.
+    void settleLink(const std::shared_ptr<ble::Peripheral>& peripheral, const std::shared_ptr<ble::Service>& service);
     bool applyCreditOrMtu(const std::shared_ptr<ble::Peripheral>& peripheral, const ble::Bytes& value,
                           std::string_view creditPrefix);
     void resumeIfPending();

@@ -92,11 +92,16 @@ void BLEPrinterManager::didDiscoverServices(const std::shared_ptr<ble::Periphera
     (void)error;
     if (!peripheral) return;
     const auto services = peripheral->services();
-    if (!services) return;
-    for (const auto& service : *services) {
-        log("peripheral services " + service->uuid().text());
-        peripheral->discoverCharacteristics(service);
+    if (services && !services->empty()) {
+        for (const auto& service : *services) {
+            log("peripheral services " + service->uuid().text());
+            peripheral->discoverCharacteristics(service);
+        }
+        return;
     }
+    // Without the printer service there will be no characteristics callback: the link is
+    // settled now, with nothing to write to.
+    settleLink(peripheral, nullptr);
 }
 
 void BLEPrinterManager::didDiscoverCharacteristics(const std::shared_ptr<ble::Peripheral>& peripheral,
@@ -111,11 +116,11 @@ void BLEPrinterManager::didDiscoverCharacteristics(const std::shared_ptr<ble::Pe
         log("No characteristics found");
         return;
     }
-    classifyCharacteristics(peripheral, service);
+    settleLink(peripheral, service);
 }
 
-void BLEPrinterManager::classifyCharacteristics(const std::shared_ptr<ble::Peripheral>& peripheral,
-                                                const std::shared_ptr<ble::Service>& service) {
+void BLEPrinterManager::settleLink(const std::shared_ptr<ble::Peripheral>& peripheral,
+                                   const std::shared_ptr<ble::Service>& service) {
     std::shared_ptr<ble::Characteristic> dataCharacteristic;
     CharacteristicFoundCallback hook;
     bool jobCannotBeSent = false;
@@ -124,9 +129,8 @@ void BLEPrinterManager::classifyCharacteristics(const std::shared_ptr<ble::Perip
         // A late answer for a link that has already ended would bring back its state.
         if (peripheral->state() != ble::PeripheralState::connected) return;
         PrinterLink& link = ensureLink(peripheral);
-        const auto characteristics = service->characteristics();
-        if (!characteristics) return;
-        for (const auto& characteristic : *characteristics) {
+        const auto characteristics = service ? service->characteristics() : std::nullopt;
+        for (const auto& characteristic : characteristics.value_or(ble::Service::Characteristics{})) {
             log("uuid " + service->uuid().text());
             const ble::CharacteristicProperties properties = characteristic->properties();
             if (properties.has(ble::CharacteristicProperty::write)) {
