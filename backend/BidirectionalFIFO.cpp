@@ -96,13 +96,14 @@ void BidirectionalFIFO::writePrintDataHex(std::shared_ptr<const std::string> hex
     with_.logger.log("Wrote print data hex");
     with_.logger.log("Wrote print data message: " + std::string(pb::utf8Prefix(*hex, kLoggedMessageLength)));
     pb::runOnOwnThread([this, hex = std::move(hex), completion = std::move(completion)] {
-        std::error_code error = pb::writeToFifo(printFIFO_, *hex);
-        if (error) {
-            with_.logger.log("Error writing to FIFO: " + describe(printFIFO_, error));
-        } else {
+        // Marked and logged before the close: once the agent sees the end it may answer
+        // "finished" at once, and the process ends.
+        std::error_code error = pb::writeToFifo(printFIFO_, *hex, [this] {
             printDataWritten_ = true;
             with_.logger.log("Wrote print data messa finish");
-        }
+        });
+        if (error)
+            with_.logger.log("Error writing to FIFO: " + describe(printFIFO_, error));
         with_.mainQueue.post([completion, written = !error] {
             if (completion)
                 completion(written);

@@ -64,7 +64,8 @@ public:
     // Writes the print data on a thread of its own and returns at once; waits for the agent as
     // long as it takes. `completion` runs on the main queue with whether all of it was written.
     void writePrintDataHex(std::shared_ptr<const std::string> hex, std::function<void(bool written)> completion);
-    // True once every byte of the print data has been written (set on the writing thread).
+    // True once every byte of the print data has been written, set on the writing thread before
+    // it closes the channel.
     bool printDataWritten() const { return printDataWritten_; }
 
     // Starts the reply read loop on the serial queue and returns at once.

@@ -64,7 +64,7 @@ bool pathExists(const std::string& path)
     return lstat(path.c_str(), &status) == 0;
 }
 
-std::error_code writeToFifo(const std::string& path, std::string_view data)
+std::error_code writeToFifo(const std::string& path, std::string_view data, const std::function<void()>& whenWritten)
 {
     int fd = openRetrying(path, O_WRONLY);
     if (fd < 0)
@@ -74,6 +74,8 @@ std::error_code writeToFifo(const std::string& path, std::string_view data)
         return {ENODEV, std::generic_category()};
     }
     std::error_code error = writeAll(fd, data);
+    if (!error && whenWritten)
+        whenWritten();
     ::close(fd);
     return error;
 }

@@ -2,6 +2,7 @@
 // read (to end of file, or what is available) without spinning.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -19,7 +20,10 @@ bool pathExists(const std::string& path);
 // closes it. The path is never created: a missing path is ENOENT, and a path that is not a
 // FIFO is refused (ENODEV) rather than written over. Blocks for as long as no reader comes, so
 // call it on a thread of its own. SIGPIPE must be ignored by the process (EPIPE is returned).
-std::error_code writeToFifo(const std::string& path, std::string_view data);
+// `whenWritten`, if given, runs once every byte is written and before the close, that is before
+// the reader can see end of file.
+std::error_code writeToFifo(const std::string& path, std::string_view data,
+                            const std::function<void()>& whenWritten = {});
 
 // Opens `path` for reading, waiting until a writer has it open. Returns the descriptor (close
 // it with ::close) or -1 with `error` set.

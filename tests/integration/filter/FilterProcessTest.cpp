@@ -1,13 +1,11 @@
 // The built vellumar and tessoral programs, started as CUPS starts a filter, on multi-page rasters.
 #include "filter/PrinterCommands.h"
+#include "tests/integration/filter/FilterProcess.h"
 #include "tests/unit/filter/FilterTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -17,61 +15,10 @@ namespace {
 using filtertest::Bytes;
 using filtertest::concat;
 using filtertest::patternPage;
+using filtertest::Process;
+using filtertest::runProgram;
 using rasterwriter::Pattern;
 using rasterwriter::RasterLayout;
-
-struct Process {
-    int status = -1;
-    Bytes out;
-    std::string err;
-};
-
-Bytes readAll(int fd)
-{
-    const off_t size = lseek(fd, 0, SEEK_END);
-    Bytes bytes(static_cast<std::size_t>(size));
-    if (size > 0 && pread(fd, bytes.data(), bytes.size(), 0) != size)
-        bytes.clear();
-    return bytes;
-}
-
-// Starts `program` with argv[0] = `queue` and `args` after it, `stdinBytes` on standard input
-// and only PELLBLUETOOTH_ROOT (and PATH) in the environment.
-Process runProgram(const char* program, const std::string& queue, std::vector<std::string> args,
-                   const Bytes& stdinBytes, const std::string& root)
-{
-    args.insert(args.begin(), queue);
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::string rootVariable = "PELLBLUETOOTH_ROOT=" + root;
-    std::string path = "PATH=/usr/bin:/bin";
-    char* envp[] = {rootVariable.data(), path.data(), nullptr};
-
-    const int in = filtertest::memoryFd(stdinBytes);
-    const int out = memfd_create("stdout", MFD_CLOEXEC);
-    const int err = memfd_create("stderr", MFD_CLOEXEC);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        execve(program, argv.data(), envp);
-        _exit(127);
-    }
-    Process result;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = readAll(out);
-    const Bytes errBytes = readAll(err);
-    result.err.assign(errBytes.begin(), errBytes.end());
-    close(in);
-    close(out);
-    close(err);
-    return result;
-}
 
 Bytes vellumarImage(const rasterwriter::RasterPage& grey, int printMode)
 {

@@ -162,7 +162,7 @@ TEST_P(CentralContract, ConnectsAndCancels) {
     call([&] { central_->cancelConnection(printer); });
     ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::disconnect) == 1; }));
     EXPECT_EQ(recorder_->last(Kind::disconnect)->peripheral, printer);
-    EXPECT_FALSE(recorder_->last(Kind::disconnect)->error.has_value());
+    EXPECT_FALSE(recorder_->last(Kind::disconnect)->failed);
     EXPECT_EQ(printer->state(), PeripheralState::disconnected);
     EXPECT_FALSE(printer->services().has_value());
 }
@@ -173,7 +173,7 @@ TEST_P(CentralContract, FailedConnectionIsReported) {
     rig_->failNextConnection();
     call([&] { central_->connect(printer); });
     ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::failToConnect) == 1; }));
-    EXPECT_TRUE(recorder_->last(Kind::failToConnect)->error.has_value());
+    EXPECT_TRUE(recorder_->last(Kind::failToConnect)->failed);
     EXPECT_EQ(recorder_->count(Kind::connect), 0u);
     EXPECT_NE(printer->state(), PeripheralState::connected);
     // The next attempt goes through.
@@ -218,16 +218,16 @@ TEST_P(CentralContract, ReadsAndWritesWithResponseAreAnswered) {
     ASSERT_TRUE(gatt.readable && gatt.command && gatt.data);
     call([&] { printer->readValue(gatt.readable); });
     ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::value) == 1; }));
-    EXPECT_FALSE(recorder_->last(Kind::value)->error);
+    EXPECT_FALSE(recorder_->last(Kind::value)->failed);
     EXPECT_TRUE(recorder_->last(Kind::value)->value.has_value());
 
     call([&] { printer->writeValue({0x01}, gatt.command, WriteType::withResponse); });
     ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::write) == 1; }));
-    EXPECT_FALSE(recorder_->last(Kind::write)->error);
+    EXPECT_FALSE(recorder_->last(Kind::write)->failed);
     // The data characteristic takes no writes with response.
     call([&] { printer->writeValue({0x01}, gatt.data, WriteType::withResponse); });
     ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::write) == 2; }));
-    EXPECT_TRUE(recorder_->last(Kind::write)->error);
+    EXPECT_TRUE(recorder_->last(Kind::write)->failed);
 }
 
 // enable, a 16 x 2 print image, disable: the printer must see these bytes in order and print one page.
@@ -287,7 +287,7 @@ TEST_P(CentralContract, LinkDropMidTransferEndsTheConnectionAndLosesLaterWrites)
 
     rig_->dropLink();
     ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::disconnect) == 1; }));
-    EXPECT_TRUE(recorder_->last(Kind::disconnect)->error.has_value());
+    EXPECT_TRUE(recorder_->last(Kind::disconnect)->failed);
     EXPECT_EQ(printer->state(), PeripheralState::disconnected);
     write(printer, gatt, Bytes(kSmallJob.begin() + 10, kSmallJob.end()));
     runFor(rig_->advertisingInterval() * 3);

@@ -17,12 +17,17 @@ namespace ble::test {
 
 struct Event {
     enum class Kind { state, discover, connect, failToConnect, disconnect, services, characteristics, value, write };
-    Event(Kind kind, std::shared_ptr<Peripheral> peripheral = {}, std::optional<BleError> error = {})
-        : kind(kind), peripheral(std::move(peripheral)), error(std::move(error)) {}
+    explicit Event(Kind kind, std::shared_ptr<Peripheral> peripheral = {}) : kind(kind), peripheral(std::move(peripheral)) {}
+    Event(Kind kind, std::shared_ptr<Peripheral> peripheral, const std::optional<BleError>& error)
+        : kind(kind), peripheral(std::move(peripheral)), failed(error.has_value()) {
+        if (error) errorText = error->description;
+    }
 
     Kind kind;
     std::shared_ptr<Peripheral> peripheral;
-    std::optional<BleError> error;
+    // The error, kept flat: GCC 12 misreports an optional<BleError> member as uninitialised.
+    bool failed = false;
+    std::string errorText;
     std::shared_ptr<Characteristic> characteristic;
     std::optional<Bytes> value;  // the characteristic's value as the callback saw it
     CentralState state = CentralState::unknown;

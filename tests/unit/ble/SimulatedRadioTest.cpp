@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 namespace ble::sim {
 namespace {
@@ -113,11 +114,40 @@ TEST_F(SimulatedRadio, PrinterSetToDropTheLinkDropsItMidJobAndKeepsWhatItGot) {
         if (c->uuid() == PrinterGatt::data()) data = c;
     for (int i = 0; i < 5; ++i) device->writeValue(Bytes(20, 0x0A), data, WriteType::withoutResponse);
     ASSERT_TRUE(wait([&] { return recorder_->count(Kind::disconnect) == 1; }));
-    EXPECT_EQ(recorder_->last(Kind::disconnect)->error->description, "the printer dropped the link");
+    EXPECT_EQ(recorder_->last(Kind::disconnect)->errorText, "the printer dropped the link");
     ASSERT_TRUE(wait([&] { return central_->printerStats("P1")->bytesConsumed == 40; }));
     EXPECT_EQ(central_->printerStats("P1")->dataWrites, 2u);
     EXPECT_EQ(device->droppedWrites(), 3u);
     EXPECT_EQ(std::filesystem::file_size(folder.path() / "P1" / kStreamFileName), 40u);
+}
+
+// The agent writes job data from its print queue while the main queue delivers callbacks.
+TEST_F(SimulatedRadio, OperationsFromAnotherThreadTakeEffectInCallOrder) {
+    test::TempFolder folder;
+    PrinterSettings roomy;
+    roomy.bufferChunks = 255;
+    start(radio({{"P1", roomy}}, folder.path()));
+    auto device = connectAndSubscribe("P1");
+    std::shared_ptr<Characteristic> data;
+    const auto characteristics = device->services()->front()->characteristics().value();
+    for (const auto& c : characteristics)
+        if (c->uuid() == PrinterGatt::data()) data = c;
+    constexpr int kChunks = 200;
+    std::thread writer([&] {
+        for (int i = 0; i < kChunks; ++i) {
+            device->writeValue(Bytes{static_cast<std::uint8_t>(i)}, data, WriteType::withoutResponse);
+            if (i % 50 == 0) central_->scanForPeripherals();
+            if (i % 50 == 25) central_->stopScan();
+            (void)device->state();
+            (void)device->name();
+        }
+    });
+    const auto stream = folder.path() / "P1" / kStreamFileName;
+    const bool done = wait([&] { return std::filesystem::exists(stream) && std::filesystem::file_size(stream) == kChunks; });
+    writer.join();
+    ASSERT_TRUE(done);
+    std::ifstream in(stream, std::ios::binary);
+    for (int i = 0; i < kChunks; ++i) ASSERT_EQ(in.get(), i) << "byte " << i;
 }
 
 TEST_F(SimulatedRadio, PrintersGetSeparateSafeFolders) {
