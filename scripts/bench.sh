@@ -2,7 +2,7 @@
 # Builds the benchmarks in Release (build/bench) and prints their tables, one section per area.
 # Every figure stands beside a baseline measured in the same run. Exits non-zero when an
 # optimised output differs from its reference (a loud failure) or a speed target is missed.
-#   scripts/bench.sh [SECTION...]     sections: conversion filters (default: all)
+#   scripts/bench.sh [SECTION...]     sections: conversion filters backend (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -65,9 +65,19 @@ EOF
   echo " bench_filter_stages; other: start-up, logging and command frames, by difference)"
 }
 
+# --- backend (owned with backend/): peak memory of pellbluetooth for a 50 MB job.
+section_backend() {
+  echo "== backend, 50 MB job handed to a scripted agent, peak resident memory"
+  cmake --build "$build" -j "$jobs" --target pellbluetooth bench_backend_memory >/dev/null
+  local rc=0
+  "$build/bin/bench_backend_memory" "$build/bin/pellbluetooth" 50 || rc=$?
+  [ $rc -eq 0 ] || { echo "!! the backend missed its memory target or failed"; status=1; }
+}
+# --- end of backend section
+
 configure
 sections=("$@")
-[ ${#sections[@]} -eq 0 ] && sections=(conversion filters)
+[ ${#sections[@]} -eq 0 ] && sections=(conversion filters backend)
 for section in "${sections[@]}"; do
   "section_$section"
   echo
