@@ -1,11 +1,11 @@
-// The black-and-white conversions: dispatch by method, the fused threshold-and-pack, and the
-// diffusion kernels (DiffusionKernels.h) bound to their outputs.
+// The black-and-white conversions: dispatch by method, and the diffusion kernels
+// (DiffusionKernels.h) bound to their outputs.
 #include "filter/Dithering.h"
 
 #include "filter/DiffusionKernels.h"
+#include "filter/ThresholdPacking.h"
 
 #include <algorithm>
-#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -44,41 +44,6 @@ void storeSignBits(__m128i bytes, std::uint8_t* out)
     out[1] = static_cast<std::uint8_t>(mask >> 8);
 }
 #endif
-
-// Eight samples at once: bit 7 of each byte is clear exactly when the sample is below 128;
-// the multiplication gathers those bits, first sample in the top bit, without carries (each
-// product bit lands on a distinct position).
-std::uint8_t packEightBelowHalf(const std::uint8_t* samples)
-{
-    constexpr std::uint64_t kLowBits = 0x0101010101010101ull;
-    constexpr std::uint64_t kGather = 0x8040201008040201ull;
-    std::uint64_t word;
-    std::memcpy(&word, samples, sizeof word);
-    const std::uint64_t flags = (~word >> 7) & kLowBits;
-    return static_cast<std::uint8_t>((flags * kGather) >> 56);
-}
-
-void thresholdAndPack(const std::uint8_t* samples, std::size_t width, std::size_t height, std::uint8_t* packed)
-{
-    const std::size_t rowBytes = (width + 7) / 8;
-    for (std::size_t y = 0; y < height; ++y) {
-        const std::uint8_t* row = samples + y * width;
-        std::uint8_t* out = packed + y * rowBytes;
-        std::size_t x = 0;
-#if defined(__SSE2__)
-        const __m128i allOnes = _mm_set1_epi8(-1);
-        for (; x + 16 <= width; x += 16, out += 2) {
-            // Sign bit set means 128 or more, white; invert for black.
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
-            storeSignBits(_mm_xor_si128(v, allOnes), out);
-        }
-#endif
-        for (; x + 8 <= width; x += 8)
-            *out++ = packEightBelowHalf(row + x);
-        if (x < width)
-            *out = packTail(width - x, [&](std::size_t i) { return row[x + i] <= kWhiteAbove; });
-    }
-}
 
 // Packs one row of diffusion values: black (1) where the value is 127 or less.
 void packValues(const std::int32_t* values, std::size_t width, std::uint8_t* out)
@@ -148,7 +113,7 @@ void convertAndPack(ConversionMethod method, const std::uint8_t* samples, int wi
     const auto w = static_cast<std::size_t>(width);
     const auto h = static_cast<std::size_t>(height);
     if (method == ConversionMethod::Threshold) {
-        thresholdAndPack(samples, w, h, packed);
+        thresholdAndPack(fastestPackingPath(), samples, w, h, packed);
         return;
     }
     const std::size_t rowBytes = (w + 7) / 8;
