@@ -123,7 +123,7 @@ void BidirectionalFIFO::startReading()
 void BidirectionalFIFO::readLoop()
 {
     if (std::error_code error = listener_.open(readFIFO_)) {
-        with_.logger.customPrint("无法打开 FIFO 进行读取", stdout);
+        with_.logger.consolePrint("无法打开 FIFO 进行读取");
         with_.logger.log("Cannot read replies from " + describe(readFIFO_, error));
         return;
     }

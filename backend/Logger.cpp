@@ -67,6 +67,13 @@ void Logger::log(std::string_view message)
     ::close(fd);
 }
 
+void Logger::consolePrint(std::string_view text)
+{
+    std::lock_guard lock(consoleMutex_);
+    std::fputs((std::string(text) + "\n").c_str(), console_);
+    std::fflush(console_);
+}
+
 void Logger::customPrint(std::string_view text, std::FILE* to)
 {
     std::lock_guard lock(consoleMutex_);

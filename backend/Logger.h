@@ -30,6 +30,9 @@ public:
     // the console, then `to` is flushed (it only decides which stream is flushed).
     void customPrint(std::string_view text, std::FILE* to);
 
+    // One plain line on the console, not logged (the line about an unreadable reply channel).
+    void consolePrint(std::string_view text);
+
     const std::string& logFilePath() const { return logFilePath_; }
 
 private:
