@@ -13,6 +13,7 @@ SimulatedCentral::~SimulatedCentral() = default;
 std::shared_ptr<SimulatedCentral> SimulatedCentral::create(asio::io_context& mainQueue,
                                                            SimulatedRadioSettings settings) {
     auto central = std::make_shared<SimulatedCentral>(mainQueue, std::move(settings));
+    for (const auto& device : central->devices_) central->attach(device);
     central->post([](SimulatedCentral& c) {
         c.reportState(c.settings_.poweredOn ? CentralState::poweredOn : CentralState::poweredOff);
     });
@@ -38,13 +39,16 @@ std::shared_ptr<SimulatedPeripheral> SimulatedCentral::makePrinter(const Simulat
             folder = folderNameForPrinter(printer.name) + "-" + std::to_string(suffix);
         output = std::make_unique<PrinterOutput>(settings_.outputFolder / folder, settings_.log);
     }
-    auto device = std::make_shared<SimulatedPeripheral>(mainQueue(), printer.name, printer.settings, std::move(output));
-    std::weak_ptr<SimulatedPeripheral> weakDevice = device;
-    device->setLinkLossHandler([this, weakDevice] {
-        // Runs on the main queue from the device's own write handling, while this central lives.
-        if (auto d = weakDevice.lock()) endLink(d, BleError{"the printer dropped the link"});
+    return std::make_shared<SimulatedPeripheral>(mainQueue(), printer.name, printer.settings, std::move(output));
+}
+
+// Done after construction: the handler holds the central weakly, as a device may outlive it.
+void SimulatedCentral::attach(const std::shared_ptr<SimulatedPeripheral>& device) {
+    device->setLinkLossHandler([weakCentral = weak_from_this(), weakDevice = std::weak_ptr(device)] {
+        auto central = std::static_pointer_cast<SimulatedCentral>(weakCentral.lock());
+        auto d = weakDevice.lock();
+        if (central && d) central->endLink(d, BleError{"the printer dropped the link"});
     });
-    return device;
 }
 
 void SimulatedCentral::scanForPeripherals() {
@@ -161,7 +165,10 @@ void SimulatedCentral::powerOff() {
 }
 
 void SimulatedCentral::addPrinter(SimulatedPrinter printer) {
-    post([printer = std::move(printer)](SimulatedCentral& c) { c.devices_.push_back(c.makePrinter(printer)); });
+    post([printer = std::move(printer)](SimulatedCentral& c) {
+        c.devices_.push_back(c.makePrinter(printer));
+        c.attach(c.devices_.back());
+    });
 }
 
 void SimulatedCentral::addAdvertiser(std::optional<std::string> name) {

@@ -88,6 +88,7 @@ private:
     std::shared_ptr<SimulatedCentral> self();
     std::shared_ptr<SimulatedPeripheral> ownDevice(const std::shared_ptr<Peripheral>& peripheral) const;
     std::shared_ptr<SimulatedPeripheral> makePrinter(const SimulatedPrinter& printer);
+    void attach(const std::shared_ptr<SimulatedPeripheral>& device);
     void advertiseRound(std::uint64_t generation);
     void onConnect(const std::shared_ptr<SimulatedPeripheral>& device);
     void finishConnecting(const std::shared_ptr<SimulatedPeripheral>& device);
