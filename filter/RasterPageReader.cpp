@@ -72,13 +72,17 @@ bool RasterPageReader::readPage(const cups_page_header2_t& header, FILE* log)
     const PixelLayout layout = classifyLayout(header);
     const std::size_t width = header.cupsWidth;
     const unsigned bytesPerLine = header.cupsBytesPerLine;
+    // Grey rows are the samples already: they go straight into the page.
+    const bool direct = layout == PixelLayout::Grey8 && bytesPerLine == width;
     for (unsigned y = 0; y < header.cupsHeight; ++y) {
-        if (cupsRasterReadPixels(raster_, row_.data(), bytesPerLine) != bytesPerLine) {
+        std::uint8_t* samples = page_.data() + y * width;
+        if (cupsRasterReadPixels(raster_, direct ? samples : row_.data(), bytesPerLine) != bytesPerLine) {
             printLog(log, "Raster data ended inside the page after %u of %u rows; page skipped.\n", y,
                      header.cupsHeight);
             return false;
         }
-        convertRowToGrey(layout, row_.data(), width, page_.data() + y * width);
+        if (!direct)
+            convertRowToGrey(layout, row_.data(), width, samples);
     }
     return true;
 }

@@ -7,6 +7,7 @@
 #include "filter/ImageConversion.h"
 #include "filter/JobSettings.h"
 #include "filter/PrinterCommands.h"
+#include "filter/RasterInput.h"
 #include "filter/RasterPageReader.h"
 
 #include <array>
@@ -201,7 +202,8 @@ int runTessoral(int argc, char* argv[], int rasterFd, FILE* out)
         printLog(log, "No user options provided\n");
     writeJobStart(job, queueName);
 
-    cups_raster_t* raster = cupsRasterOpen(rasterFd, CUPS_RASTER_READ);
+    RasterInput input(rasterFd);
+    cups_raster_t* raster = input.open();
     if (raster == nullptr) {
         printLog(log, "Tandle Custom Filter failed to open raster.\n");
         return endJob(job, imageBufferFile, 1);

@@ -8,6 +8,7 @@
 #include "filter/JobSettings.h"
 #include "filter/PixelLayout.h"
 #include "filter/PrinterCommands.h"
+#include "filter/RasterInput.h"
 #include "filter/RasterPageReader.h"
 
 #include <algorithm>
@@ -137,7 +138,8 @@ int runVellumar(int argc, char* argv[], int rasterFd, FILE* out)
     if (job.settings.darkness != kNotSent)
         setDarkness(out, log, job.settings.darkness, FilterVariant::Vellumar);
 
-    cups_raster_t* raster = cupsRasterOpen(rasterFd, CUPS_RASTER_READ);
+    RasterInput input(rasterFd);
+    cups_raster_t* raster = input.open();
     if (raster == nullptr) {
         printLog(log, "Tandle Custom Filter failed to open raster input stream.\n");
         closeLogFile(log);

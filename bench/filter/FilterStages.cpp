@@ -4,6 +4,7 @@
 // Prints one line: pages, and processor milliseconds per page for read, convert and write.
 #include "filter/ImageConversion.h"
 #include "filter/PrinterCommands.h"
+#include "filter/RasterInput.h"
 
 #include <cups/raster.h>
 
@@ -41,7 +42,8 @@ int main(int argc, char** argv)
     const bool vellumar = std::strcmp(argv[1], "vellumar") == 0;
     FILE* out = std::fopen(argv[2], "wb");
     FILE* log = std::fopen("/dev/null", "w");
-    cups_raster_t* raster = cupsRasterOpen(0, CUPS_RASTER_READ);
+    filter::RasterInput input(0);  // as the filters read their standard input
+    cups_raster_t* raster = input.open();
     if (out == nullptr || log == nullptr || raster == nullptr) {
         std::fprintf(stderr, "bench_filter_stages: cannot open the output, /dev/null or the raster\n");
         return 1;
