@@ -51,6 +51,12 @@ void Logger::createLogFile()
     log("Log file created at: " + logFilePath_);
 }
 
+Logger::~Logger()
+{
+    if (fileFd_ >= 0)
+        ::close(fileFd_);
+}
+
 void Logger::log(std::string_view message)
 {
     const bool onMainThread = isMainThread_ && isMainThread_();
@@ -62,14 +68,23 @@ void Logger::log(std::string_view message)
         std::fwrite(entry.data(), 1, entry.size(), console_);
         std::fflush(console_);
     }
-    // The file is opened per line (it may be removed and come back), never created here.
-    // O_APPEND with one write() makes each line a single append: lines of several threads, or
-    // of several processes, never interleave or overwrite each other.
-    int fd = ::open(logFilePath_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0)
+    if (logFilePath_.empty())
         return;
-    [[maybe_unused]] ssize_t ignored = ::write(fd, line.data(), line.size());
-    ::close(fd);
+    // O_APPEND with one write() makes each line a single append: lines of several threads, or
+    // of several processes, never interleave or overwrite each other. The file stays open
+    // between lines (a transfer logs every chunk); a file removed meanwhile is let go and the
+    // path tried again at each line, never created here.
+    std::lock_guard lock(fileMutex_);
+    struct stat status {};
+    if (fileFd_ >= 0 && (fstat(fileFd_, &status) != 0 || status.st_nlink == 0)) {
+        ::close(fileFd_);
+        fileFd_ = -1;
+    }
+    if (fileFd_ < 0)
+        fileFd_ = ::open(logFilePath_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fileFd_ < 0)
+        return;
+    [[maybe_unused]] ssize_t ignored = ::write(fileFd_, line.data(), line.size());
 }
 
 }  // namespace quorvel

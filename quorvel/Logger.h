@@ -15,7 +15,7 @@ public:
     // `isMainThread` tells the main thread from the others; `console` receives every line
     // (not owned). Construction creates the log file when it is missing and logs which it did.
     Logger(std::string logFilePath, std::function<bool()> isMainThread, std::FILE* console);
-    virtual ~Logger() = default;
+    virtual ~Logger();
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
 
@@ -41,6 +41,10 @@ private:
     std::function<bool()> isMainThread_;
     std::FILE* console_ = nullptr;
     std::mutex consoleMutex_;
+    // The log file, open for appending between lines; reopened (never created) once the file
+    // has been removed. Guarded by fileMutex_.
+    std::mutex fileMutex_;
+    int fileFd_ = -1;
 };
 
 }  // namespace quorvel

@@ -2,7 +2,7 @@
 # Builds the benchmarks in Release (build/bench) and prints their tables, one section per area.
 # Every figure stands beside a baseline measured in the same run. Exits non-zero when an
 # optimised output differs from its reference (a loud failure) or a speed target is missed.
-#   scripts/bench.sh [SECTION...]     sections: conversion filters backend (default: all)
+#   scripts/bench.sh [SECTION...]     sections: conversion filters backend agent (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -75,9 +75,20 @@ section_backend() {
 }
 # --- end of backend section
 
+# --- agent (owned with quorvel/): job bytes through the agent on the simulated radio, and the
+# time of a 20 KB job on a 20 KB/s link against the link's own time.
+section_agent() {
+  echo "== agent on the simulated radio: 10 MB job throughput; 20 KB job on a 20 KB/s link"
+  cmake --build "$build" -j "$jobs" --target quorvel pellbluetooth bench_agent >/dev/null
+  local rc=0
+  "$build/bin/bench_agent" "$build/bin/quorvel" "$build/bin/pellbluetooth" || rc=$?
+  [ $rc -eq 0 ] || { echo "!! the agent missed a target or failed"; status=1; }
+}
+# --- end of agent section
+
 configure
 sections=("$@")
-[ ${#sections[@]} -eq 0 ] && sections=(conversion filters backend)
+[ ${#sections[@]} -eq 0 ] && sections=(conversion filters backend agent)
 for section in "${sections[@]}"; do
   "section_$section"
   echo

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job on its embedded default: installs what is needed, builds, prints a generated
-# sample page through both filters and shows, as PNG, what the virtual printer would print.
+# sample page through both filters and shows, as PNG, what the virtual printer would print; then
+# prints it the whole way, vellumar -> pellbluetooth -> FIFOs -> quorvel -> a simulated printer.
 #   scripts/demo.sh [OUTDIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,11 +11,12 @@ build=build/plain
 
 scripts/setup.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target vellumar tessoral pb-raster-writer pb-render >/dev/null
+cmake --build "$build" -j "$(nproc)" --target vellumar tessoral pb-raster-writer pb-render pellbluetooth quorvel >/dev/null
 bin=$(realpath "$build/bin")
 
 # The filters log under a private root, never into the machine's /var/log/cups.
-rm -rf "$out" && mkdir -p "$out/root/var/log/cups"
+rm -rf "$out" && mkdir -p "$out/root/var/log/cups" "$out/root/var/run" "$out/root/tmp" \
+  "$out/root/var/spool/cups" "$out/root/usr/bin" "$out/root/usr/sbin" "$out/printed"
 export PELLBLUETOOTH_ROOT="$out/root"
 
 "$bin/pb-raster-writer" --pattern sample --width 576 --height 800 --pages 1 -o "$out/sample.ras"
@@ -31,4 +33,39 @@ for stream in "$out"/vellumar-KRV38-A1B2.bin "$out"/tessoral-Plain-Receipt.bin; 
   echo "== $(basename "$stream"): what the printer receives"
   "$bin/pb-render" "$stream" -o "$pages"
 done
+
+# The whole chain. The agent runs on the simulated radio with one virtual printer in range;
+# small lpstat/lpadmin fakes stand in for CUPS: the queue list names the printer, so the agent
+# connects to it, and queue state changes are only recorded.
+printer=KRV38-A1
+printf '#!/bin/sh\necho "device for %s: pellbluetooth://%s"\n' "$printer" "$printer" >"$out/root/usr/bin/lpstat"
+printf '#!/bin/sh\necho "$*" >>"%s"\n' "$out/root/lpadmin.calls" >"$out/root/usr/sbin/lpadmin"
+chmod 755 "$out/root/usr/bin/lpstat" "$out/root/usr/sbin/lpadmin"
+
+QUORVEL_BLE=sim QUORVEL_SIM_PRINTERS=$printer QUORVEL_SIM_OUT="$out/printed" \
+  "$bin/quorvel" >"$out/agent.out" 2>&1 &
+agent=$!
+trap 'kill "$agent" 2>/dev/null || true' EXIT
+agent_log="$out/root/var/log/cups/pellbluetooth_backend.log"
+for _ in $(seq 100); do
+  grep -q "Connected to $printer" "$agent_log" 2>/dev/null && break
+  sleep 0.1
+done
+
+echo "== vellumar -> pellbluetooth -> quorvel -> simulated printer $printer"
+# CUPS runs a backend with its device URI as argv[0], the job arguments after it and the
+# filter's output on standard input.
+(exec -a "pellbluetooth://$printer" "$bin/pellbluetooth" 1 demo "sample page" 1 "" \
+  <"$out/vellumar-KRV38-A1B2.bin" >"$out/backend.out" 2>&1) || true
+if ! grep -q "Print job finished" "$out/backend.out"; then
+  echo "The backend ended without the printer's confirmation; see $out/backend.out" >&2
+  exit 1
+fi
+echo "Print job finished"
+for _ in $(seq 50); do
+  ls "$out/printed/$printer"/page-*.png >/dev/null 2>&1 && break
+  sleep 0.1
+done
+ls "$out/printed/$printer"/page-*.png
 echo "Filter log: $out/root/var/log/cups/tandle_log"
+echo "Agent log:  $agent_log"

@@ -91,3 +91,24 @@ TEST(Logger, AMissingFolderCostsOnlyTheFile) {
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+TEST(Logger, ARemovedLogIsNotCreatedAgainButUsedOnceItIsBack) {
+    shelltest::TempFolder folder;
+    const std::string path = folder / "agent.log";
+    Logger logger(path, [] { return true; }, nullptr);
+    logger.log("one");
+    std::filesystem::remove(path);
+    logger.log("lost");
+    EXPECT_FALSE(std::filesystem::exists(path));
+    { std::ofstream recreated(path); }
+    logger.log("two");
+    const std::string text = contents(path);
+    EXPECT_EQ(text.find("lost"), std::string::npos);
+    EXPECT_TRUE(text.ends_with("] two\n")) << text;
+}
+
+}  // namespace
+}  // namespace quorvel
