@@ -63,9 +63,10 @@ public:
     // Makes the central used from now on; called at each requestBluetoothAccess(). It may hand
     // back the same central again (the simulated radio keeps its printers that way).
     using CentralFactory = std::function<std::shared_ptr<ble::Central>()>;
-    // The characteristic hook. Runs on the main queue each time the characteristics of a
-    // connected printer have been classified: `characteristic` is that printer's
-    // write-without-response characteristic, null when it offers none; `printerName` is the
+    // The characteristic hook. Runs on the main queue each time the GATT discovery of a
+    // connected printer has settled (its FF00 characteristics classified, or no FF00 service):
+    // `characteristic` is that printer's write-without-response characteristic, null when it
+    // offers none; `printerName` is the
     // printer's advertised name (empty when it has none). The hook must not block the main
     // queue: move any wait onto another queue.
     using CharacteristicFoundCallback = std::function<void(std::shared_ptr<ble::Characteristic> characteristic,
