@@ -20,6 +20,11 @@ cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs"
 
+echo "== ThreadSanitizer: the agent's tests"
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPB_TSAN=ON -DPB_BENCH=OFF >/dev/null
+cmake --build build/tsan -j "$jobs"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build/tsan -L agent --output-on-failure -j "$jobs"
+
 if [ -f tests/fuzz/CMakeLists.txt ]; then
   echo "== fuzz targets, ${FUZZ_SECONDS}s each"
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPB_FUZZ=ON \
