@@ -2,7 +2,6 @@
 // conversion applied directly to the same samples.
 #include "filter/ImageConversion.h"
 #include "printer/CommandStreamDecoder.h"
-#include "tests/integration/filter/FilterProcess.h"
 #include "tests/unit/filter/FilterTestSupport.h"
 
 #include <gtest/gtest.h>

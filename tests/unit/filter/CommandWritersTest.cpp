@@ -6,97 +6,64 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 namespace {
 
 using filter::FilterVariant;
 using filtertest::Bytes;
-
-// Captures what a writer sends to `out` and to the log.
-struct Captured {
-    Bytes out;
-    std::string log;
-};
-
-template <typename Write>
-Captured capture(Write write)
-{
-    char* outBuffer = nullptr;
-    char* logBuffer = nullptr;
-    std::size_t outSize = 0, logSize = 0;
-    FILE* out = open_memstream(&outBuffer, &outSize);
-    FILE* log = open_memstream(&logBuffer, &logSize);
-    write(out, log);
-    std::fclose(out);
-    std::fclose(log);
-    Captured result{Bytes(outBuffer, outBuffer + outSize), std::string(logBuffer, logSize)};
-    std::free(outBuffer);
-    std::free(logBuffer);
-    return result;
-}
-
-Captured mediaType(int index, FilterVariant variant)
-{
-    return capture([&](FILE* out, FILE* log) { filter::setMediaType(out, log, 3, index, 1, variant); });
-}
+using filtertest::capture;
+using filtertest::Captured;
 
 TEST(PrintHeader, CarriesBytesPerRowAndRowsLittleEndian)
 {
     EXPECT_EQ(filter::createPrintHeader(384, 533), (Bytes{0x1D, 0x76, 0x30, 0x00, 0x30, 0x00, 0x15, 0x02}));
     EXPECT_EQ(filter::createPrintHeader(1, 1), (Bytes{0x1D, 0x76, 0x30, 0x00, 0x01, 0x00, 0x01, 0x00}));
     EXPECT_EQ(filter::createPrintHeader(9, 300), (Bytes{0x1D, 0x76, 0x30, 0x00, 0x02, 0x00, 0x2C, 0x01}));
-    EXPECT_EQ(filter::createPrintHeader(1638, 2237), (Bytes{0x1D, 0x76, 0x30, 0x00, 0xCD, 0x00, 0xBD, 0x08}));
 }
 
-TEST(MediaType, EveryIndexInVellumarIsFourBytesAndALineFeed)
+TEST(MediaType, BytesPerIndexAndFilterAndNothingForInvalidIndexes)
 {
-    const std::uint8_t codes[] = {0x10, 0x20, 0x30, 0x40, 0x50};
-    for (int index = 0; index < 5; ++index) {
-        const Captured c = mediaType(index, FilterVariant::Vellumar);
-        EXPECT_EQ(c.out, (Bytes{0x1F, 0x80, 0x01, codes[index], 0x0A})) << index;
+    const auto V = FilterVariant::Vellumar, T = FilterVariant::Tessoral;
+    const struct {
+        int index;
+        FilterVariant variant;
+        Bytes out;
+    } cases[] = {
+        {0, V, {0x1F, 0x80, 0x01, 0x10, 0x0A}}, {1, V, {0x1F, 0x80, 0x01, 0x20, 0x0A}},
+        {2, V, {0x1F, 0x80, 0x01, 0x30, 0x0A}}, {3, V, {0x1F, 0x80, 0x01, 0x40, 0x0A}},
+        {4, V, {0x1F, 0x80, 0x01, 0x50, 0x0A}}, {0, T, {0x1F, 0x80, 0x02, 0x10, 0x0A}},
+        // tessoral sends exit-paper first for the label indexes
+        {1, T, {0x1F, 0x11, 0x51, 0x1F, 0x80, 0x02, 0x20, 0x0A}}, {2, T, {0x1F, 0x11, 0x51, 0x1F, 0x80, 0x02, 0x30, 0x0A}},
+        {5, V, {}}, {-1, V, {}}, {-2, T, {}}, {5, T, {}},
+    };
+    for (const auto& c : cases) {
+        const Captured written =
+            capture([&](FILE* out, FILE* log) { filter::setMediaType(out, log, 3, c.index, 1, c.variant); });
+        EXPECT_EQ(written.out, c.out) << c.index;
+        EXPECT_EQ(written.log.find("] Unknown media type\n") != std::string::npos, c.out.empty()) << c.index;
     }
-    const Captured c = mediaType(0, FilterVariant::Vellumar);
-    EXPECT_NE(c.log.find("] media type: 0, and dark:1\n"), std::string::npos);
-    EXPECT_NE(c.log.find("] Print Media Type: 1F 80 01 10 \n"), std::string::npos);
-    EXPECT_NE(c.log.find("] mediaType command sent successfully \x1F\x80\x01\x10\n"), std::string::npos);
-}
-
-TEST(MediaType, TessoralSendsExitPaperFirstForLabelIndexes)
-{
-    EXPECT_EQ(mediaType(0, FilterVariant::Tessoral).out, (Bytes{0x1F, 0x80, 0x02, 0x10, 0x0A}));
-    EXPECT_EQ(mediaType(1, FilterVariant::Tessoral).out,
-              (Bytes{0x1F, 0x11, 0x51, 0x1F, 0x80, 0x02, 0x20, 0x0A}));
-    const Captured two = mediaType(2, FilterVariant::Tessoral);
-    EXPECT_EQ(two.out, (Bytes{0x1F, 0x11, 0x51, 0x1F, 0x80, 0x02, 0x30, 0x0A}));
+    const Captured v = capture([](FILE* out, FILE* log) { filter::setMediaType(out, log, 3, 0, 1, V); });
+    EXPECT_NE(v.log.find("] media type: 0, and dark:1\n"), std::string::npos);
+    EXPECT_NE(v.log.find("] Print Media Type: 1F 80 01 10 \n"), std::string::npos);
     // The exit-paper entry has no line end of its own; tessoral neither dumps nor logs the setting.
-    EXPECT_NE(two.log.find("success ExitPaper command["), std::string::npos);
-    EXPECT_EQ(two.log.find("media type:"), std::string::npos);
-    EXPECT_EQ(two.log.find("Print Media Type"), std::string::npos);
-}
-
-TEST(MediaType, InvalidIndexesWriteNothingInBothFilters)
-{
-    for (FilterVariant variant : {FilterVariant::Vellumar, FilterVariant::Tessoral})
-        for (int index : {5, -2, -1}) {
-            const Captured c = mediaType(index, variant);
-            EXPECT_TRUE(c.out.empty()) << index;
-            EXPECT_NE(c.log.find("] Unknown media type\n"), std::string::npos) << index;
-        }
+    const Captured t = capture([](FILE* out, FILE* log) { filter::setMediaType(out, log, 3, 2, 1, T); });
+    EXPECT_NE(t.log.find("success ExitPaper command["), std::string::npos);
+    EXPECT_EQ(t.log.find("Print Media Type"), std::string::npos);
 }
 
 TEST(Darkness, LevelByteDiffersByFilter)
 {
-    auto darkness = [](int setting, FilterVariant variant) {
-        return capture([&](FILE* out, FILE* log) { filter::setDarkness(out, log, setting, variant); });
-    };
-    EXPECT_EQ(darkness(0, FilterVariant::Vellumar).out, (Bytes{0x10, 0xFF, 0x10, 0x00, 0x00}));
-    EXPECT_EQ(darkness(0, FilterVariant::Tessoral).out, (Bytes{0x10, 0xFF, 0x10, 0x00, 0xFF}));
-    EXPECT_EQ(darkness(2, FilterVariant::Tessoral).out, (Bytes{0x10, 0xFF, 0x10, 0x00, 0x01}));
-    EXPECT_EQ(darkness(INT32_MIN, FilterVariant::Tessoral).out, (Bytes{0x10, 0xFF, 0x10, 0x00, 0xFF}));
-    EXPECT_NE(darkness(1, FilterVariant::Vellumar).log.find("] Darkness command sent successfully.\n"),
-              std::string::npos);
+    const struct {
+        int setting;
+        FilterVariant variant;
+        std::uint8_t level;
+    } cases[] = {{0, FilterVariant::Vellumar, 0x00}, {0, FilterVariant::Tessoral, 0xFF},
+                 {2, FilterVariant::Tessoral, 0x01}, {INT32_MIN, FilterVariant::Tessoral, 0xFF}};
+    for (const auto& c : cases)
+        EXPECT_EQ(capture([&](FILE* out, FILE* log) { filter::setDarkness(out, log, c.setting, c.variant); }).out,
+                  (Bytes{0x10, 0xFF, 0x10, 0x00, c.level}))
+            << c.setting;
 }
 
 TEST(ExitPaper, VellumarEndsTheProcessWhenTheWriteFallsShort)
@@ -114,11 +81,9 @@ TEST(ExitPaper, VellumarEndsTheProcessWhenTheWriteFallsShort)
 TEST(FrameCommands, InitialisationAndEndJob)
 {
     const Captured init = capture([](FILE* out, FILE* log) { filter::sendInitializationCommands(out, log); });
-    Bytes expected(filter::kSetKeyCommand.begin(), filter::kSetKeyCommand.end());
-    expected.insert(expected.end(), filter::kSaveParametersCommand.begin(), filter::kSaveParametersCommand.end());
-    ASSERT_EQ(init.out, expected);
-    EXPECT_EQ(std::string(init.out.begin() + 2, init.out.begin() + 13), "& V1 setkey");
-    EXPECT_EQ(std::string(init.out.begin() + 22, init.out.end() - 2), "& V1 do \"save_param_zone\"");
+    const std::string text(init.out.begin(), init.out.end());
+    EXPECT_EQ(text, std::string("\x1B\x1C& V1 setkey\r\n\x01\xCE\x00\x01\x00", 20) +
+                        "\x1B\x1C& V1 do \"save_param_zone\"\r\n");
 
     auto endJob = [](const char* name) {
         return capture([&](FILE* out, FILE* log) { filter::handlePrinterSpecificCommands(out, name, 1, log); });
@@ -135,20 +100,13 @@ TEST(FilterLog, HexDumpStopsAt1023Characters)
 {
     const Bytes bytes(400, 0xAB);
     const Captured c = capture([&](FILE*, FILE* log) { filter::printHexData(log, "Title", bytes.data(), bytes.size()); });
-    const std::size_t text = c.log.find("] ") + 2;
-    const std::string entry = c.log.substr(text);
+    const std::string entry = c.log.substr(c.log.find("] ") + 2);
     ASSERT_EQ(entry.back(), '\n');
     const std::string line = entry.substr(0, entry.size() - 1);
     EXPECT_LE(line.size(), 1023u);
     EXPECT_GT(line.size(), 1023u - 3);  // as many whole groups as fit
     EXPECT_EQ(line.rfind("Title: AB AB ", 0), 0u);
     EXPECT_EQ((line.size() - 7) % 3, 0u);
-
-    const Captured small = capture([](FILE*, FILE* log) {
-        const std::uint8_t four[] = {0x1F, 0x80, 0x01, 0x10};
-        filter::printHexData(log, "Print Media Type", four, 4);
-    });
-    EXPECT_EQ(small.log.substr(small.log.find("] ") + 2), "Print Media Type: 1F 80 01 10 \n");
 }
 
 TEST(FilterLog, EntriesGoToStandardErrorWhenTheFileCannotBeOpened)

@@ -1,20 +1,18 @@
-// Helpers of the filter tests: a temporary root, raster streams in memory, captured output.
+// Helpers of the filter tests: a temporary root, raster streams in memory, captured output, child runs.
 #include "tests/unit/filter/FilterTestSupport.h"
 
 #include "common/RootPath.h"
 #include "filter/FilterLog.h"
-#include "filter/ImageConversion.h"
 #include "filter/PrinterCommands.h"
 
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <stdexcept>
 
@@ -53,31 +51,50 @@ std::string TestRoot::logText() const
     return text.str();
 }
 
+Captured capture(const std::function<void(FILE* out, FILE* log)>& write)
+{
+    char* outBuffer = nullptr;
+    char* logBuffer = nullptr;
+    std::size_t outSize = 0, logSize = 0;
+    FILE* out = open_memstream(&outBuffer, &outSize);
+    FILE* log = open_memstream(&logBuffer, &logSize);
+    write(out, log);
+    std::fclose(out);
+    std::fclose(log);
+    Captured result{Bytes(outBuffer, outBuffer + outSize), std::string(logBuffer, logSize)};
+    std::free(outBuffer);
+    std::free(logBuffer);
+    return result;
+}
+
 int memoryFd(const Bytes& bytes)
 {
     const int fd = memfd_create("raster", MFD_CLOEXEC);
-    if (fd < 0)
-        throw std::runtime_error("memfd_create failed");
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            throw std::runtime_error("write to memfd failed");
-        done += static_cast<std::size_t>(n);
-    }
+    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        throw std::runtime_error("filling a memfd failed");
     lseek(fd, 0, SEEK_SET);
     return fd;
 }
+
+namespace {
+
+Bytes readAll(int fd)
+{
+    const off_t size = lseek(fd, 0, SEEK_END);
+    Bytes bytes(static_cast<std::size_t>(std::max<off_t>(size, 0)));
+    if (size > 0 && pread(fd, bytes.data(), bytes.size(), 0) != size)
+        bytes.clear();
+    return bytes;
+}
+
+}  // namespace
 
 Bytes rasterStream(const std::vector<rasterwriter::RasterPage>& pages)
 {
     const int fd = memfd_create("raster-out", MFD_CLOEXEC);
     if (fd < 0 || !rasterwriter::writeRaster(fd, pages))
         throw std::runtime_error("writing the raster failed");
-    const off_t size = lseek(fd, 0, SEEK_END);
-    Bytes bytes(static_cast<std::size_t>(size));
-    if (pread(fd, bytes.data(), bytes.size(), 0) != size)
-        throw std::runtime_error("reading the raster back failed");
+    Bytes bytes = readAll(fd);
     close(fd);
     return bytes;
 }
@@ -112,60 +129,32 @@ FilterRun runFilter(FilterEntry entry, const std::string& queue, const std::vect
     for (std::string& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
-
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    FILE* out = open_memstream(&buffer, &size);
     const int fd = memoryFd(raster);
     FilterRun run;
-    run.status = entry(static_cast<int>(args.size()), argv.data(), fd, out);
+    run.output = capture([&](FILE* out, FILE*) {
+        run.status = entry(static_cast<int>(args.size()), argv.data(), fd, out);
+    }).out;
     close(fd);
-    std::fclose(out);
-    run.output.assign(buffer, buffer + size);
-    std::free(buffer);
     return run;
 }
 
-namespace {
-
-Bytes captured(const std::function<void(FILE*)>& write)
+Bytes printedImage(filter::FilterVariant variant, const std::uint8_t* samples, int width, int height, int printMode)
 {
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    FILE* out = open_memstream(&buffer, &size);
-    write(out);
-    std::fclose(out);
-    Bytes bytes(buffer, buffer + size);
-    std::free(buffer);
-    return bytes;
-}
-
-}  // namespace
-
-Bytes vellumarImage(const std::uint8_t* samples, int width, int height, int printMode)
-{
-    const int targetWidth = std::min(width, 384);
-    const int targetHeight = static_cast<int>(static_cast<float>(height) / static_cast<float>(width) *
-                                              static_cast<float>(targetWidth));
-    FILE* log = std::fopen("/dev/null", "w");
     filter::ConversionWorkspace workspace;
-    Bytes image = captured([&](FILE* out) {
-        filter::processImage(out, log, samples, width, height, targetWidth, targetHeight, printMode, workspace);
+    if (variant == filter::FilterVariant::Vellumar) {
+        const int targetWidth = std::min(width, 384);
+        const int targetHeight = static_cast<int>(static_cast<float>(height) / static_cast<float>(width) *
+                                                  static_cast<float>(targetWidth));
+        return capture([&](FILE* out, FILE* log) {
+            filter::processImage(out, log, samples, width, height, targetWidth, targetHeight, printMode, workspace);
+        }).out;
+    }
+    std::size_t length = 0;
+    capture([&](FILE*, FILE* log) {
+        length = filter::processRasterDataWithDithering(log, samples, width, height, printMode, variant, workspace);
     });
-    std::fclose(log);
-    return image;
-}
-
-Bytes tessoralImage(const std::uint8_t* samples, int width, int height, int printMode)
-{
-    FILE* log = std::fopen("/dev/null", "w");
-    filter::ConversionWorkspace workspace;
-    const std::size_t length = filter::processRasterDataWithDithering(log, samples, width, height, printMode,
-                                                                      filter::FilterVariant::Tessoral, workspace);
-    std::fclose(log);
-    Bytes image = filter::createPrintHeader(width, height);
-    image.insert(image.end(), workspace.packed.begin(), workspace.packed.begin() + static_cast<std::ptrdiff_t>(length));
-    return image;
+    return concat({filter::createPrintHeader(width, height),
+                   Bytes(workspace.packed.begin(), workspace.packed.begin() + static_cast<std::ptrdiff_t>(length))});
 }
 
 Bytes concat(std::initializer_list<Bytes> parts)
@@ -174,6 +163,42 @@ Bytes concat(std::initializer_list<Bytes> parts)
     for (const Bytes& part : parts)
         all.insert(all.end(), part.begin(), part.end());
     return all;
+}
+
+Process runProgram(const char* program, const std::string& name, std::vector<std::string> args,
+                   const Bytes& stdinBytes, const std::string& root)
+{
+    args.insert(args.begin(), name);
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::string rootVariable = std::string(pb::kRootVariable) + "=" + root;
+    std::string path = "PATH=/usr/bin:/bin";
+    char* envp[] = {rootVariable.data(), path.data(), nullptr};
+
+    // Memory files rather than pipes: nothing to pump while the child runs, no deadlock.
+    const int in = memoryFd(stdinBytes);
+    const int out = memfd_create("stdout", MFD_CLOEXEC);
+    const int err = memfd_create("stderr", MFD_CLOEXEC);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execve(program, argv.data(), envp);
+        _exit(127);
+    }
+    Process result;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    result.out = readAll(out);
+    const Bytes errBytes = readAll(err);
+    result.err.assign(errBytes.begin(), errBytes.end());
+    for (int fd : {in, out, err})
+        close(fd);
+    return result;
 }
 
 }  // namespace filtertest

@@ -1,12 +1,14 @@
-// Helpers of the filter tests: a temporary root, raster streams in memory, captured output.
+// Helpers of the filter tests: a temporary root, raster streams in memory, captured output, child runs.
 #pragma once
 
+#include "filter/ImageConversion.h"
 #include "tools/raster-writer/RasterWriter.h"
 
 #include <cups/raster.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,12 +34,18 @@ private:
     bool hadRoot_ = false;
 };
 
+// What `write` sent to its two memory streams (the output, then the log).
+struct Captured {
+    Bytes out;
+    std::string log;
+};
+Captured capture(const std::function<void(FILE* out, FILE* log)>& write);
+
 // A file descriptor (memfd) holding `bytes`, positioned at the start; the caller closes it.
 int memoryFd(const Bytes& bytes);
 
 // The raster stream libcups writes for `pages`.
 Bytes rasterStream(const std::vector<rasterwriter::RasterPage>& pages);
-// A grey page of `pattern` in `layout`.
 rasterwriter::RasterPage patternPage(rasterwriter::Pattern pattern, int width, int height,
                                      rasterwriter::RasterLayout layout = rasterwriter::RasterLayout::Grey8);
 
@@ -53,24 +61,32 @@ private:
     Bytes bytes_;
 };
 
-// Output and status of one filter run.
+using FilterEntry = int (*)(int, char*[], int, FILE*);
+
+// Output and status of one filter run in-process, with argv {queue, "1", "user", "title", "1",
+// options...} (`options` empty: five arguments only).
 struct FilterRun {
     int status = -1;
     Bytes output;
 };
-
-using FilterEntry = int (*)(int, char*[], int, FILE*);
-
-// Runs `entry` with argv {queue, "1", "user", "title", "1", options...} (`options` empty:
-// five arguments only) on `raster`, capturing what it writes.
 FilterRun runFilter(FilterEntry entry, const std::string& queue, const std::vector<std::string>& options,
                     const Bytes& raster);
 
-// What processImage writes for a page (the expected print-image command of vellumar).
-Bytes vellumarImage(const std::uint8_t* samples, int width, int height, int printMode);
-// tessoral's print-image command for samples already at the printed size.
-Bytes tessoralImage(const std::uint8_t* samples, int width, int height, int printMode);
+// The print-image command a filter writes for 8-bit grey `samples`: vellumar scales to at most
+// 384 dots wide, tessoral prints the samples at their size.
+Bytes printedImage(filter::FilterVariant variant, const std::uint8_t* samples, int width, int height, int printMode);
 
 Bytes concat(std::initializer_list<Bytes> parts);
+
+struct Process {
+    int status = -1;  // exit status, or -1 when the program did not exit normally
+    Bytes out;
+    std::string err;
+};
+
+// Runs `program` as CUPS runs a filter: argv[0] = `name`, `args` after it, `stdinBytes` on standard
+// input and only PELLBLUETOOTH_ROOT=`root` and PATH in the environment; waits for it to end.
+Process runProgram(const char* program, const std::string& name, std::vector<std::string> args,
+                   const Bytes& stdinBytes, const std::string& root);
 
 }  // namespace filtertest

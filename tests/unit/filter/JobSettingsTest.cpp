@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -21,13 +20,9 @@ struct Parsed {
 Parsed parse(const char* options, FilterVariant variant)
 {
     Parsed p;
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    FILE* log = open_memstream(&buffer, &size);
-    filter::parse_and_get_user_selected_options(options, &p.printMode, &p.mediaType, &p.darkness, log, variant);
-    std::fclose(log);
-    p.log.assign(buffer, size);
-    std::free(buffer);
+    p.log = filtertest::capture([&](FILE*, FILE* log) {
+        filter::parse_and_get_user_selected_options(options, &p.printMode, &p.mediaType, &p.darkness, log, variant);
+    }).log;
     return p;
 }
 
@@ -49,17 +44,11 @@ TEST(LabelPrinterPrefix, CaseInsensitiveSubstringFirstMatchWins)
     EXPECT_EQ(labelPrinter("VQN4 label", logPath), 1);  // through "N4"
     EXPECT_EQ(labelPrinter("Plain-Receipt", logPath), 0);
     EXPECT_EQ(labelPrinter(nullptr, logPath), 0);
-    const std::string log = root.logText();
-    EXPECT_NE(log.find("No matching prefix found for printer: 'Plain-Receipt'\n"), std::string::npos);
-
+    EXPECT_NE(root.logText().find("No matching prefix found for printer: 'Plain-Receipt'\n"), std::string::npos);
     const char* withGaps[] = {nullptr, "abc", nullptr};
     EXPECT_EQ(filter::checkPrinterPrefix("xxABCxx", withGaps, 3, logPath.c_str()), 1);
-}
 
-TEST(LabelPrinterPrefix, OwnHandleReachesTheFileBeforeTheJobsBufferedEntries)
-{
-    filtertest::TestRoot root;
-    const std::string logPath = root.path() + "/var/log/cups/tandle_log";
+    // Its own handle reaches the file before the job's buffered entries.
     FILE* jobLog = filter::openLogFile(logPath.c_str());
     filter::printLog(jobLog, "Tandle Custom Filter started.\n");
     labelPrinter("KRV38", logPath);
@@ -68,46 +57,32 @@ TEST(LabelPrinterPrefix, OwnHandleReachesTheFileBeforeTheJobsBufferedEntries)
     EXPECT_LT(log.find("Checking printer name: 'KRV38'"), log.find("Tandle Custom Filter started."));
 }
 
-TEST(ModelRules, VellumarRowsInOrder)
+TEST(ModelRules, RowsInOrderForBothFilters)
 {
-    const JobSettings e58 = filter::vellumarModelSettings("HM_E58");  // "E58" before "HM_"
-    EXPECT_EQ(e58.mediaType, 0);
-    EXPECT_EQ(e58.darkness, 1);
-    const JobSettings zor = filter::vellumarModelSettings("ZOR22N");
-    EXPECT_EQ(zor.mediaType, 3);
-    EXPECT_EQ(zor.darkness, 3);
-    EXPECT_EQ(filter::vellumarModelSettings("KRV38-A1B2").mediaType, 1);
-    const JobSettings vq = filter::vellumarModelSettings("VQN4 label");
-    EXPECT_EQ(vq.mediaType, 0);
-    EXPECT_EQ(vq.darkness, 1);
-    const JobSettings none = filter::vellumarModelSettings("Plain");
-    EXPECT_EQ(none.mediaType, 0);
-    EXPECT_EQ(none.darkness, filter::kNotSent);
-    EXPECT_EQ(none.printMode, 3);
-    EXPECT_EQ(none.initFamily, 0);
-    const JobSettings bx = filter::vellumarModelSettings("BX940-1");
-    EXPECT_EQ(bx.initFamily, 1);
-    EXPECT_EQ(bx.printMode, 0);
-    EXPECT_EQ(filter::vellumarModelSettings("hm_e58").darkness, filter::kNotSent);  // case-sensitive
-}
-
-TEST(ModelRules, TessoralRowsInOrder)
-{
-    const JobSettings zor22 = filter::tessoralModelSettings("ZOR22N");
-    EXPECT_EQ(zor22.mediaType, 3);
-    EXPECT_EQ(zor22.darkness, 3);
-    EXPECT_EQ(zor22.printMode, 3);
-    const JobSettings zor21 = filter::tessoralModelSettings("ZOR21S-01");
-    EXPECT_EQ(zor21.mediaType, 3);
-    EXPECT_EQ(zor21.darkness, 2);
-    EXPECT_EQ(zor21.printMode, 0);
-    const JobSettings e58 = filter::tessoralModelSettings("V24-E58");  // row 2 before row 3
-    EXPECT_EQ(e58.mediaType, 0);
-    EXPECT_EQ(e58.printMode, 3);
-    const JobSettings none = filter::tessoralModelSettings("Plain");
-    EXPECT_EQ(none.mediaType, 0);
-    EXPECT_EQ(none.darkness, 2);
-    EXPECT_EQ(none.printMode, 3);
+    const auto V = filter::vellumarModelSettings, T = filter::tessoralModelSettings;
+    const struct {
+        JobSettings (*rules)(std::string_view);
+        const char* queue;
+        int JobSettings::*field;
+        int value;
+    } cases[] = {
+        {V, "HM_E58", &JobSettings::mediaType, 0},  // "E58" before "HM_"
+        {V, "HM_E58", &JobSettings::darkness, 1},
+        {V, "hm_e58", &JobSettings::darkness, filter::kNotSent},  // case-sensitive
+        {V, "ZOR22N", &JobSettings::mediaType, 3},      {V, "ZOR22N", &JobSettings::darkness, 3},
+        {V, "KRV38-A1B2", &JobSettings::mediaType, 1},  {V, "VQN4 label", &JobSettings::darkness, 1},
+        {V, "VQN4 label", &JobSettings::mediaType, 0},  {V, "Plain", &JobSettings::darkness, filter::kNotSent},
+        {V, "Plain", &JobSettings::printMode, 3},       {V, "Plain", &JobSettings::initFamily, 0},
+        {V, "BX940-1", &JobSettings::initFamily, 1},    {V, "BX940-1", &JobSettings::printMode, 0},
+        {T, "ZOR22N", &JobSettings::mediaType, 3},      {T, "ZOR22N", &JobSettings::darkness, 3},
+        {T, "ZOR22N", &JobSettings::printMode, 3},      {T, "ZOR21S-01", &JobSettings::mediaType, 3},
+        {T, "ZOR21S-01", &JobSettings::darkness, 2},    {T, "ZOR21S-01", &JobSettings::printMode, 0},
+        {T, "V24-E58", &JobSettings::mediaType, 0},  // row 2 before row 3
+        {T, "V24-E58", &JobSettings::printMode, 3},     {T, "Plain", &JobSettings::mediaType, 0},
+        {T, "Plain", &JobSettings::darkness, 2},        {T, "Plain", &JobSettings::printMode, 3},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.rules(c.queue).*c.field, c.value) << c.queue << (c.rules == V ? " vellumar" : " tessoral");
 }
 
 TEST(Options, WordsAtSpacesLaterWinsOthersIgnored)
