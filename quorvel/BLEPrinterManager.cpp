@@ -147,6 +147,7 @@ void BLEPrinterManager::didDiscoverPeripheral(ble::Central& central, const std::
     const std::optional<std::string> name = peripheral->name();
     if (!name || !filterAndBroadcast(peripheral)) return;
     log("发现设备: " + *name + ", RSSI: " + std::to_string(rssi));
+    bool namedOther = false;
     {
         std::lock_guard lock(mutex_);
         if (std::find(discoveredDevices_.begin(), discoveredDevices_.end(), peripheral) != discoveredDevices_.end())
@@ -159,10 +160,18 @@ void BLEPrinterManager::didDiscoverPeripheral(ble::Central& central, const std::
                 stopScanLocked();
                 printerPeripheral_ = peripheral;
                 connectLocked(peripheral);
+                return;
             }
-            return;
+            namedOther = true;
+        } else {
+            log("还在扫描阶段，如果存在" + *name + "打印机添加到列表，就连接。");
         }
-        log("还在扫描阶段，如果存在" + *name + "打印机添加到列表，就连接。");
+    }
+    if (namedOther) {
+        // The manager is after another printer (one connected before, say), yet a printer
+        // without a queue must still be offered to CUPS, or it could never be added.
+        if (queueTracker_ && !queueTracker_->isPrinterAdded(*name)) startBroadcasting(*name);
+        return;
     }
     // Asked without the lock: the queue tracker reads the queue list in a child process.
     if (!queueTracker_ || !queueTracker_->isPrinterAdded(*name)) {

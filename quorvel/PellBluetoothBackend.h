@@ -7,6 +7,7 @@
 #include "quorvel/BLEPrinterManager.h"
 #include "quorvel/DiscoveryReporter.h"
 #include "quorvel/Logger.h"
+#include "quorvel/PrinterConnections.h"
 #include "quorvel/ScanRequester.h"
 
 #include <chrono>
@@ -22,7 +23,7 @@ namespace quorvel {
 // Threads: doPrint runs on the print-data reader's thread or on the main queue; everything
 // else on the main queue or the queue checker's queues. deviceName and the waiting jobs are
 // guarded by one mutex each, never held while calling out.
-class PellBluetoothBackend : public ScanRequester {
+class PellBluetoothBackend : public ScanRequester, public PrinterConnections {
 public:
     struct Paths {
         std::string spoolFolder;  // "/var/spool/cups" under the root prefix
@@ -53,9 +54,11 @@ public:
     void checkBleMgr(const std::optional<std::string>& name);
     void startScan() override;
     void startScanAndBroadcast(const std::optional<std::string>& name);
-    bool startConnect(const std::string& name);
-    void disconnectPrinter(const std::string& name);
-    void startBroadcasting(const std::string& deviceName);
+    bool startConnect(const std::string& name) override;
+    void disconnectPrinter(const std::string& name) override;
+    // Reports `deviceName` through the orchestrator's broadcaster unless isBroadcasting is
+    // set (a spool-file job clears it).
+    void startBroadcasting(const std::string& deviceName) override;
     void stopBroadcasting();
 
     std::optional<std::string> deviceName() const;

@@ -1,7 +1,12 @@
-// The CUPS queue checker: queue presence through lpstat, queue state through lpadmin.
+// The CUPS queue checker: the queue list through lpstat, queue presence, and queue state
+// through lpadmin and cupsenable.
 #include "quorvel/PrinterChecker.h"
 
 #include "common/Paths.h"
+#include "common/RootPath.h"
+#include "quorvel/QueueListPass.h"
+
+#include <algorithm>
 
 namespace quorvel {
 
@@ -9,6 +14,8 @@ namespace {
 
 constexpr std::string_view kBluetoothScheme = "pellbluetooth://";
 constexpr std::string_view kUsbScheme = "usb://";
+constexpr std::string_view kDeviceLinePrefix = "device for ";
+constexpr std::string_view kDeviceLineSeparator = ": ";
 constexpr const char* kOnlineState = "printer-state=3";
 constexpr const char* kOfflineState = "printer-state=5";
 
@@ -41,10 +48,27 @@ std::vector<std::string> splitLines(const std::string& text)
 
 }  // namespace
 
-PrinterChecker::PrinterChecker(Collaborators collaborators, std::string lpstatPath, std::string lpadminPath)
-    : collaborators_(std::move(collaborators)), lpstatPath_(std::move(lpstatPath)),
-      lpadminPath_(std::move(lpadminPath))
+PrinterChecker::ToolPaths PrinterChecker::rootedToolPaths()
 {
+    return {pb::rootedPath(pb::kLpstatPath), pb::rootedPath(pb::kLpadminPath), pb::rootedPath(pb::kCupsenablePath)};
+}
+
+PrinterChecker::PrinterChecker(Collaborators collaborators, ToolPaths tools)
+    : logger_(collaborators.logger), processes_(collaborators.processes), console_(collaborators.console),
+      connections_(collaborators.connections), startBleScan_(std::move(collaborators.startBleScan)),
+      clock_(collaborators.clock), tools_(std::move(tools)), loopQueue_(std::move(collaborators.loopQueue)),
+      addQueue_(std::move(collaborators.addQueue))
+{
+}
+
+PrinterChecker::~PrinterChecker()
+{
+    clock_.interruptSleeps();
+    std::lock_guard lock(mutex_);
+    if (timer_)
+        timer_->cancel();
+    if (scanTimer_)
+        scanTimer_->cancel();
 }
 
 std::optional<std::string> PrinterChecker::extractBTPrinterName(const std::string& line)
@@ -57,73 +81,118 @@ std::optional<std::string> PrinterChecker::extractUsbPrinterName(const std::stri
     return nameAfter(kUsbScheme, line);
 }
 
+std::optional<std::string> PrinterChecker::extractQueueName(const std::string& line)
+{
+    if (line.rfind(kDeviceLinePrefix, 0) != 0)
+        return std::nullopt;
+    const auto end = line.find(kDeviceLineSeparator, kDeviceLinePrefix.size());
+    if (end == std::string::npos || end == kDeviceLinePrefix.size())
+        return std::nullopt;
+    return line.substr(kDeviceLinePrefix.size(), end - kDeviceLinePrefix.size());
+}
+
+bool PrinterChecker::checkForWhitelistedPrinters(const std::string& printerName)
+{
+    return passesWhitelist(printerName);
+}
+
+PrinterChecker::QueueList PrinterChecker::readQueueList()
+{
+    // lpstat translates its output; the device lines are what we read, and they keep their
+    // form only in the C locale.
+    const pb::CommandResult result = processes_.run({tools_.lpstat, {"-v"}, {pb::kCLocaleOverride}});
+    QueueList list{{}, {}, clock_.now()};
+    if (!result.started) {
+        printLine("Error running lpstat command: " + result.error);
+    } else {
+        for (const std::string& line : splitLines(result.output)) {
+            if (auto name = extractBTPrinterName(line))
+                list.printers.push_back(std::move(*name));
+            if (auto usbName = extractUsbPrinterName(line))
+                connections_.startBroadcasting(*usbName);
+            if (auto queue = extractQueueName(line))
+                list.queues.push_back(std::move(*queue));
+        }
+    }
+    std::lock_guard lock(mutex_);
+    latest_ = list;
+    return list;
+}
+
+PrinterChecker::QueueList PrinterChecker::recentQueueList()
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (latest_ && clock_.now() - latest_->readAt <= kQueueListReuse)
+            return *latest_;
+    }
+    return readQueueList();
+}
+
 std::vector<std::string> PrinterChecker::getPrinters()
 {
-    // lpstat translates its output; the device URIs are what we read, and they stay as they
-    // are only in the C locale.
-    const pb::CommandResult result =
-        collaborators_.processes.run({lpstatPath_, {"-v"}, {pb::kCLocaleOverride}});
-    if (!result.started) {
-        std::fprintf(collaborators_.console, "Error running lpstat command: %s\n", result.error.c_str());
-        std::fflush(collaborators_.console);
-        return {};
-    }
-    std::vector<std::string> names;
-    for (const std::string& line : splitLines(result.output)) {
-        if (auto name = extractBTPrinterName(line))
-            names.push_back(std::move(*name));
-        if (auto usbName = extractUsbPrinterName(line); usbName && collaborators_.reportUsbPrinter)
-            collaborators_.reportUsbPrinter(*usbName);
-    }
-    return names;
+    return readQueueList().printers;
 }
 
 bool PrinterChecker::isPrinterAdded(const std::string& printerName)
 {
-    for (const std::string& listed : getPrinters()) {
-        if (listed.find(printerName) != std::string::npos || printerName.find(listed) != std::string::npos)
-            return true;
-    }
-    return false;
+    const QueueList list = recentQueueList();
+    return std::any_of(list.printers.begin(), list.printers.end(), [&](const std::string& listed) {
+        return listed.find(printerName) != std::string::npos || printerName.find(listed) != std::string::npos;
+    });
 }
 
-void PrinterChecker::setPrinterState(const std::string& printerName, const char* state, const char* word)
+// Read afresh: a state change is rare, and a queue deleted a moment ago would be created again.
+bool PrinterChecker::hasQueueNamed(const std::string& name)
 {
-    const pb::CommandResult result = collaborators_.processes.run({lpadminPath_, {"-p", printerName, "-o", state}, {}});
+    const QueueList list = readQueueList();
+    return std::find(list.queues.begin(), list.queues.end(), name) != list.queues.end();
+}
+
+bool PrinterChecker::setPrinterState(const std::string& printerName, const char* state, const char* word)
+{
+    // lpadmin -p creates the queue it names when there is none: a printer whose advertised
+    // name is not a queue's name must not get a queue of its own that way.
+    if (!hasQueueNamed(printerName)) {
+        log("No queue named " + printerName + " in the queue list; not setting it " + word);
+        return false;
+    }
+    const pb::CommandResult result = processes_.run({tools_.lpadmin, {"-p", printerName, "-o", state}, {}});
     const bool succeeded = result.started && result.exitStatus == 0;
-    std::fprintf(collaborators_.console, "%s printer %s %s.\n", succeeded ? "Successfully set" : "Failed to set",
-                 printerName.c_str(), word);
-    std::fflush(collaborators_.console);
+    printLine((succeeded ? "Successfully set printer " : "Failed to set printer ") + printerName + " " + word + ".");
+    return succeeded;
+}
+
+// CUPS starts the jobs waiting on an idle queue at its next periodic pass, seconds later;
+// enabling the queue starts them now.
+void PrinterChecker::enableQueue(const std::string& printerName)
+{
+    const pb::CommandResult result = processes_.run({tools_.cupsenable, {printerName}, {}});
+    if (!result.started)
+        log("cupsenable " + printerName + " could not be run: " + result.error);
+    else if (result.exitStatus != 0)
+        log("cupsenable " + printerName + " failed with status " + std::to_string(result.exitStatus));
 }
 
 void PrinterChecker::setPrinterOnline(const std::optional<std::string>& printerName)
 {
     if (!printerName || printerName->empty())
         return;
-    setPrinterState(*printerName, kOnlineState, "online");
+    if (setPrinterState(*printerName, kOnlineState, "online"))
+        enableQueue(*printerName);
 }
 
 void PrinterChecker::setPrinterOffline(const std::string& printerName)
 {
     setPrinterState(printerName, kOfflineState, "offline");
-    if (collaborators_.startBleScan)
-        collaborators_.startBleScan();
+    if (startBleScan_)
+        startBleScan_();
 }
 
-void PrinterChecker::checkPrinterLoop()
+void PrinterChecker::printLine(const std::string& line) const
 {
-    collaborators_.logger.log("checkPrinterLoop......");
-    collaborators_.logger.log("The repeating queue-list check is not available in this build");
-}
-
-void PrinterChecker::stopCheckLoop()
-{
-    collaborators_.logger.log("stopCheckLoop......");
-}
-
-void PrinterChecker::checkPrinterLoop(const std::string& printerName)
-{
-    collaborators_.logger.log("The queue check for " + printerName + " is not available in this build");
+    std::fprintf(console_, "%s\n", line.c_str());
+    std::fflush(console_);
 }
 
 }  // namespace quorvel

@@ -75,10 +75,11 @@ int main()
     BluetoothPrinterBroadcaster backendBroadcaster(fifo, logger, onMainQueue(mainQueue));
     PellBluetoothBackend backend(*bleManager, backendBroadcaster, logger, PellBluetoothBackend::rootedPaths());
     pb::PosixProcessRunner processes;
-    PrinterChecker checker({logger, processes, stdout,
-                            [&backend](const std::string& name) { backend.startBroadcasting(name); },
-                            [bleManager] { bleManager->startScan(); }},
-                           pb::rootedPath(pb::kLpstatPath), pb::rootedPath(pb::kLpadminPath));
+    SteadyCheckerClock checkerClock;
+    PrinterChecker checker({logger, processes, stdout, backend, [bleManager] { bleManager->startScan(); },
+                            checkerClock, std::make_unique<AsioTimerQueue>(kLoopCheckerLabel),
+                            std::make_unique<AsioTimerQueue>(kAddCheckerLabel)},
+                           PrinterChecker::rootedToolPaths());
     bleManager->attach(backend, checker, fifo, managerBroadcaster);
 
     MessageDispatcher dispatcher(logger, dispatcherActions(backend, fifo, checker));
