@@ -26,19 +26,12 @@ TestRoot::TestRoot(bool withLogFolder)
     path_ = pattern;
     if (withLogFolder)
         std::filesystem::create_directories(path_ + "/var/log/cups");
-    if (const char* previous = std::getenv(pb::kRootVariable)) {
-        hadRoot_ = true;
-        previousRoot_ = previous;
-    }
     setenv(pb::kRootVariable, path_.c_str(), 1);
 }
 
 TestRoot::~TestRoot()
 {
-    if (hadRoot_)
-        setenv(pb::kRootVariable, previousRoot_.c_str(), 1);
-    else
-        unsetenv(pb::kRootVariable);
+    unsetenv(pb::kRootVariable);
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
@@ -105,19 +98,16 @@ rasterwriter::RasterPage patternPage(rasterwriter::Pattern pattern, int width, i
     return rasterwriter::encodePage(rasterwriter::generatePattern(pattern, width, height), layout);
 }
 
-RawRaster::RawRaster()
+Bytes rawRaster(const std::vector<std::pair<cups_page_header2_t, Bytes>>& pages)
 {
     const std::uint32_t sync = CUPS_RASTER_SYNC;  // native byte order, uncompressed
-    const auto* p = reinterpret_cast<const std::uint8_t*>(&sync);
-    bytes_.assign(p, p + sizeof sync);
-}
-
-RawRaster& RawRaster::page(const cups_page_header2_t& header, const Bytes& data)
-{
-    const auto* p = reinterpret_cast<const std::uint8_t*>(&header);
-    bytes_.insert(bytes_.end(), p, p + sizeof header);
-    bytes_.insert(bytes_.end(), data.begin(), data.end());
-    return *this;
+    Bytes bytes(reinterpret_cast<const std::uint8_t*>(&sync), reinterpret_cast<const std::uint8_t*>(&sync + 1));
+    for (const auto& [header, data] : pages) {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&header);
+        bytes.insert(bytes.end(), p, p + sizeof header);
+        bytes.insert(bytes.end(), data.begin(), data.end());
+    }
+    return bytes;
 }
 
 FilterRun runFilter(FilterEntry entry, const std::string& queue, const std::vector<std::string>& options,

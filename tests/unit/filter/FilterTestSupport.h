@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace filtertest {
@@ -17,21 +18,18 @@ namespace filtertest {
 using Bytes = std::vector<std::uint8_t>;
 
 // A temporary PELLBLUETOOTH_ROOT with var/log/cups (unless `withLogFolder` is false), removed
-// with everything in it when the object goes away.
+// with everything in it, and the variable unset, when the object goes away.
 class TestRoot {
 public:
     explicit TestRoot(bool withLogFolder = true);
     ~TestRoot();
     TestRoot(const TestRoot&) = delete;
     TestRoot& operator=(const TestRoot&) = delete;
-
     const std::string& path() const { return path_; }
     std::string logText() const;  // the filter log's content
 
 private:
     std::string path_;
-    std::string previousRoot_;
-    bool hadRoot_ = false;
 };
 
 // What `write` sent to its two memory streams (the output, then the log).
@@ -48,23 +46,13 @@ int memoryFd(const Bytes& bytes);
 Bytes rasterStream(const std::vector<rasterwriter::RasterPage>& pages);
 rasterwriter::RasterPage patternPage(rasterwriter::Pattern pattern, int width, int height,
                                      rasterwriter::RasterLayout layout = rasterwriter::RasterLayout::Grey8);
-
 // An uncompressed (version 3) raster stream assembled by hand: any header, any data, so that
 // tests can feed what libcups's writer would refuse to write.
-class RawRaster {
-public:
-    RawRaster();
-    RawRaster& page(const cups_page_header2_t& header, const Bytes& data);
-    const Bytes& bytes() const { return bytes_; }
+Bytes rawRaster(const std::vector<std::pair<cups_page_header2_t, Bytes>>& pages);
 
-private:
-    Bytes bytes_;
-};
-
+// Status and output of `entry` run in-process with argv {queue, "1", "user", "title", "1",
+// options...} (`options` empty: five arguments only) on `raster`.
 using FilterEntry = int (*)(int, char*[], int, FILE*);
-
-// Output and status of one filter run in-process, with argv {queue, "1", "user", "title", "1",
-// options...} (`options` empty: five arguments only).
 struct FilterRun {
     int status = -1;
     Bytes output;
@@ -83,7 +71,6 @@ struct Process {
     Bytes out;
     std::string err;
 };
-
 // Runs `program` as CUPS runs a filter: argv[0] = `name`, `args` after it, `stdinBytes` on standard
 // input and only PELLBLUETOOTH_ROOT=`root` and PATH in the environment; waits for it to end.
 Process runProgram(const char* program, const std::string& name, std::vector<std::string> args,

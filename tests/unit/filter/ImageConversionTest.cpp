@@ -1,7 +1,8 @@
-// Image conversion: known vectors, and bit-for-bit agreement with the plain reference
-// implementations on random and extreme pages.
+// Image conversion, every threshold-and-pack path and vellumar's page steps: known vectors, and
+// bit-for-bit agreement with the plain reference implementations on random and extreme pages.
 #include "bench/filter/ReferenceConversion.h"
-#include "filter/ImageConversion.h"
+#include "filter/PrinterCommands.h"
+#include "filter/ThresholdPacking.h"
 #include "tests/unit/filter/FilterTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,36 +14,34 @@ namespace {
 
 using filter::ConversionWorkspace;
 using filter::FilterVariant;
-using Samples = std::vector<std::uint8_t>;
+using filter::PackingPath;
+using filtertest::Bytes;
+using filtertest::concat;
+using reference::Method;
 
-Samples randomPage(std::mt19937& rng, int width, int height, int low = 0, int high = 255)
+Bytes randomPage(std::mt19937& rng, int width, int height, int low = 0, int high = 255)
 {
     std::uniform_int_distribution<int> value(low, high);
-    Samples page(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    Bytes page(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     for (auto& sample : page)
         sample = static_cast<std::uint8_t>(value(rng));
     return page;
 }
 
-struct MethodCase {
+const struct MethodCase {
     int printMode;
     FilterVariant variant;
-    reference::Method method;
+    Method method;
+} kMethods[] = {
+    {3, FilterVariant::Vellumar, Method::FloydSteinberg}, {1, FilterVariant::Vellumar, Method::FloydSteinberg},
+    {2, FilterVariant::Tessoral, Method::FloydSteinberg}, {3, FilterVariant::Tessoral, Method::Sierra3},
+    {0, FilterVariant::Vellumar, Method::Threshold},      {4, FilterVariant::Tessoral, Method::Threshold},
+    {-1, FilterVariant::Vellumar, Method::Threshold},
 };
 
-const MethodCase kMethods[] = {
-    {3, FilterVariant::Vellumar, reference::Method::FloydSteinberg},
-    {1, FilterVariant::Vellumar, reference::Method::FloydSteinberg},
-    {2, FilterVariant::Tessoral, reference::Method::FloydSteinberg},
-    {3, FilterVariant::Tessoral, reference::Method::Sierra3},
-    {0, FilterVariant::Vellumar, reference::Method::Threshold},
-    {4, FilterVariant::Tessoral, reference::Method::Threshold},
-    {-1, FilterVariant::Vellumar, reference::Method::Threshold},
-};
-
-// Converts and packs `page`; the log is checked, when `log` is given.
-Samples packed(const Samples& page, int width, int height, const MethodCase& m, ConversionWorkspace& workspace,
-               std::string* log = nullptr)
+// Converts and packs `page`; its log entries go to `log` when given.
+Bytes packed(const Bytes& page, int width, int height, const MethodCase& m, ConversionWorkspace& workspace,
+             std::string* log = nullptr)
 {
     std::size_t length = 0;
     const std::string text = filtertest::capture([&](FILE*, FILE* file) {
@@ -51,39 +50,36 @@ Samples packed(const Samples& page, int width, int height, const MethodCase& m, 
     }).log;
     if (log != nullptr)
         *log = text;
-    return Samples(workspace.packed.begin(), workspace.packed.begin() + static_cast<std::ptrdiff_t>(length));
+    return Bytes(workspace.packed.begin(), workspace.packed.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
 std::string describe(const MethodCase& m, int width, int height)
 {
-    return "print mode " + std::to_string(m.printMode) +
-           (m.variant == FilterVariant::Tessoral ? " tessoral " : " vellumar ") + std::to_string(width) + "x" +
-           std::to_string(height);
+    return "print mode " + std::to_string(m.printMode) + (m.variant == FilterVariant::Tessoral ? " tessoral " : " ") +
+           std::to_string(width) + "x" + std::to_string(height);
 }
 
 TEST(ResizeImage, KnownVectorRefusalsAndThePerPixelFormulaBitForBit)
 {
-    const Samples corners{0, 255, 255, 0};
-    Samples dst;
+    const Bytes corners{0, 255, 255, 0};
+    Bytes dst;
     ASSERT_TRUE(filter::resizeImage(corners.data(), 2, 2, dst, 4, 4));
     // The last source column and row repeat.
-    EXPECT_EQ(Samples(dst.begin(), dst.begin() + 4), (Samples{0, 127, 255, 255}));
-    EXPECT_EQ((Samples{dst[0], dst[4], dst[8], dst[12]}), (Samples{0, 127, 255, 255}));
+    EXPECT_EQ(Bytes(dst.begin(), dst.begin() + 4), (Bytes{0, 127, 255, 255}));
+    EXPECT_EQ((Bytes{dst[0], dst[4], dst[8], dst[12]}), (Bytes{0, 127, 255, 255}));
     for (const auto& [sw, sh, dw, dh] : {std::tuple{2, 2, 0, 4}, std::tuple{2, 2, 4, -1}, std::tuple{0, 2, 4, 4}}) {
-        Samples untouched{9};
+        Bytes untouched{9};
         EXPECT_FALSE(filter::resizeImage(corners.data(), sw, sh, untouched, dw, dh));
-        EXPECT_EQ(untouched, Samples{9});
+        EXPECT_EQ(untouched, Bytes{9});
     }
-
     std::mt19937 rng(7);
     const int sizes[][4] = {{576, 800, 384, 533}, {11, 197, 11, 196}, {1638, 40, 384, 9},  {3, 5, 17, 2},
                             {1, 1, 7, 3},         {100, 1, 37, 1},    {37, 61, 100, 150}, {5, 5, 1, 1}};
     filter::ResizeScratch scratch;  // reused on purpose: stale rows must not leak into the next page
     for (const auto& s : sizes) {
-        const Samples src = randomPage(rng, s[0], s[1]);
+        const Bytes src = randomPage(rng, s[0], s[1]);
         ASSERT_TRUE(filter::resizeImage(src.data(), s[0], s[1], dst, s[2], s[3], scratch));
-        EXPECT_EQ(dst, reference::resizeImage(src.data(), s[0], s[1], s[2], s[3]))
-            << s[0] << "x" << s[1] << " -> " << s[2] << "x" << s[3];
+        EXPECT_EQ(dst, reference::resizeImage(src.data(), s[0], s[1], s[2], s[3])) << s[0] << "x" << s[1];
     }
 }
 
@@ -95,12 +91,12 @@ TEST(Conversion, ThresholdAt128AndUniformPagesPackToFullBytesWithTheUnusedLowBit
             const int height = 3;
             SCOPED_TRACE(describe(m, width, height));
             const std::size_t rowBytes = filter::packedRowBytes(width);
-            Samples black(rowBytes * height, 0xFF);
+            Bytes black(rowBytes * height, 0xFF);
             for (int y = 0; y < height; ++y)
                 black[rowBytes * y + rowBytes - 1] = static_cast<std::uint8_t>(0xFF00 >> ((width - 1) % 8 + 1));
-            EXPECT_EQ(packed(Samples(width * height, 0), width, height, m, workspace), black);
-            Samples page(width * height, 255);
-            EXPECT_EQ(packed(page, width, height, m, workspace), Samples(rowBytes * height, 0));
+            EXPECT_EQ(packed(Bytes(width * height, 0), width, height, m, workspace), black);
+            Bytes page(width * height, 255);
+            EXPECT_EQ(packed(page, width, height, m, workspace), Bytes(rowBytes * height, 0));
             page[0] = 127;  // the first pixel is black at 127, white at 128
             EXPECT_EQ(packed(page, width, height, m, workspace)[0], 0x80);
             page[0] = 128;
@@ -109,102 +105,183 @@ TEST(Conversion, ThresholdAt128AndUniformPagesPackToFullBytesWithTheUnusedLowBit
     }
 }
 
-TEST(Conversion, UniformGrey128DithersButPrintsNothingUnderThreshold)
-{
-    const int width = 16, height = 4;
-    const Samples grey(width * height, 128);
-    Samples dithered;
-    filter::applyClassicFloydSteinbergDithering({grey.data(), width, height, 1}, dithered);
-    // The first pixel turns white, leaving -127: 7/16 of it (-55) makes the second 73, black.
-    EXPECT_EQ(dithered[0], 255);
-    EXPECT_EQ(dithered[1], 0);
-    ConversionWorkspace workspace;
-    EXPECT_EQ(packed(grey, width, height, kMethods[4], workspace), Samples(2 * height, 0x00));
-}
-
-TEST(Conversion, UnpackedOutputsEqualTheReference)
-{
-    std::mt19937 rng(5);
-    const int width = 23, height = 7;
-    const Samples page = randomPage(rng, width, height);
-    const filter::Image image{page.data(), width, height, 1};
-    Samples result;
-    filter::applyFloydSteinbergDithering(image, result, FilterVariant::Tessoral);
-    EXPECT_EQ(result, reference::convert(reference::Method::Sierra3, page.data(), width, height));
-    filter::applyFloydSteinbergDithering(image, result, FilterVariant::Vellumar);
-    EXPECT_EQ(result, reference::convert(reference::Method::FloydSteinberg, page.data(), width, height));
-    filter::applyClassicFloydSteinbergDithering(image, result);
-    EXPECT_EQ(result, reference::convert(reference::Method::FloydSteinberg, page.data(), width, height));
-    filter::applyBinaryThreshold(image, result);
-    EXPECT_EQ(result, reference::convert(reference::Method::Threshold, page.data(), width, height));
-}
-
-TEST(Conversion, PackedRowsEqualTheReferenceOnSmallRandomPages)
+// Small random pages at every width of a partial byte, then pages that drive the error to its
+// extremes (saturated stripes, checkerboards straddling the threshold) at the filters' sizes.
+TEST(Conversion, PackedRowsEqualTheReferenceOnRandomAndExtremePages)
 {
     std::mt19937 rng(2024);
     ConversionWorkspace workspace;
-    for (const MethodCase& m : kMethods)
-        for (int width = 1; width <= 17; ++width)
-            for (int height = 1; height <= 5; ++height)
-                for (const auto& [low, high] : {std::pair{0, 255}, std::pair{120, 135}, std::pair{126, 129}}) {
-                    const Samples page = randomPage(rng, width, height, low, high);
-                    ASSERT_EQ(packed(page, width, height, m, workspace),
-                              reference::convertAndPack(m.method, page.data(), width, height))
-                        << describe(m, width, height) << " values " << low << ".." << high;
-                }
-}
-
-// Pages that drive the error to its extremes: saturated stripes and checkerboards, and
-// values straddling the threshold; large sizes as the filters meet them.
-TEST(Conversion, PackedRowsEqualTheReferenceOnExtremeAndFullSizePages)
-{
-    std::mt19937 rng(99);
-    ConversionWorkspace workspace;
+    auto check = [&](const Bytes& page, int width, int height) {
+        for (const MethodCase& m : kMethods)
+            ASSERT_EQ(packed(page, width, height, m, workspace),
+                      reference::convertAndPack(m.method, page.data(), width, height))
+                << describe(m, width, height);
+    };
+    for (int width = 1; width <= 17; ++width)
+        for (int height = 1; height <= 5; ++height)
+            for (const auto& [low, high] : {std::pair{0, 255}, std::pair{120, 135}, std::pair{126, 129}})
+                check(randomPage(rng, width, height, low, high), width, height);
     for (const auto& [width, height] : {std::pair{384, 533}, std::pair{1638, 61}, std::pair{257, 33}}) {
-        std::vector<Samples> pages{randomPage(rng, width, height), randomPage(rng, width, height, 127, 128)};
-        Samples stripes(width * height), checker(width * height), edges(width * height);
+        Bytes stripes(width * height), checker(width * height), edges(width * height);
         for (int i = 0; i < width * height; ++i) {
-            const int x = i % width, y = i / width;
-            stripes[i] = (x % 2 == 0) ? 0 : 255;
-            checker[i] = ((x + y) % 2 == 0) ? 127 : 128;
-            edges[i] = (x < width / 2) ? 1 : 254;
+            stripes[i] = (i % width % 2 == 0) ? 0 : 255;
+            checker[i] = ((i % width + i / width) % 2 == 0) ? 127 : 128;
+            edges[i] = (i % width < width / 2) ? 1 : 254;
         }
-        pages.insert(pages.end(), {stripes, checker, edges});
-        for (const Samples& page : pages)
-            for (const MethodCase& m : kMethods)
-                ASSERT_EQ(packed(page, width, height, m, workspace),
-                          reference::convertAndPack(m.method, page.data(), width, height))
-                    << describe(m, width, height);
+        for (const Bytes& page :
+             {randomPage(rng, width, height), randomPage(rng, width, height, 127, 128), stripes, checker, edges})
+            check(page, width, height);
     }
 }
 
-TEST(Conversion, ThresholdReadsTheMeanOfFourChannelPixelsAndTheFirstByteOtherwise)
+TEST(Conversion, UnpackedEntriesEqualTheReferenceAndThresholdReadsTheMeanOfFourChannels)
 {
+    std::mt19937 rng(5);
+    const Bytes page = randomPage(rng, 23, 7);
+    const filter::Image image{page.data(), 23, 7, 1};
+    Bytes result;
+    filter::applyFloydSteinbergDithering(image, result, FilterVariant::Tessoral);
+    EXPECT_EQ(result, reference::convert(Method::Sierra3, page.data(), 23, 7));
+    filter::applyFloydSteinbergDithering(image, result, FilterVariant::Vellumar);
+    EXPECT_EQ(result, reference::convert(Method::FloydSteinberg, page.data(), 23, 7));
+    filter::applyClassicFloydSteinbergDithering(image, result);
+    EXPECT_EQ(result, reference::convert(Method::FloydSteinberg, page.data(), 23, 7));
+    filter::applyBinaryThreshold(image, result);
+    EXPECT_EQ(result, reference::convert(Method::Threshold, page.data(), 23, 7));
+    // Uniform 128: the first pixel turns white, leaving -127; 7/16 of it makes the second 73, black.
+    filter::applyClassicFloydSteinbergDithering({Bytes(64, 128).data(), 16, 4, 1}, result);
+    EXPECT_EQ(Bytes(result.begin(), result.begin() + 2), (Bytes{255, 0}));
     // Pixel 0: (100 + 200 + 84) / 3 = 128, white; pixel 1: (127 + 127 + 129) / 3 = 127, black.
-    const Samples rgba{100, 200, 84, 0, 127, 127, 129, 255};
-    Samples result;
+    const Bytes rgba{100, 200, 84, 0, 127, 127, 129, 255}, rgb{127, 255, 255, 128, 0, 0};
     filter::applyBinaryThreshold({rgba.data(), 2, 1, 4}, result);
-    EXPECT_EQ(result, (Samples{255, 0}));
-    const Samples rgb{127, 255, 255, 128, 0, 0};
+    EXPECT_EQ(result, (Bytes{255, 0}));
     filter::applyBinaryThreshold({rgb.data(), 2, 1, 3}, result);
-    EXPECT_EQ(result, (Samples{0, 255}));
+    EXPECT_EQ(result, (Bytes{0, 255}));
 }
 
 TEST(Conversion, AReusedWorkspaceGivesTheSameRowsAsAFreshOneAndTheRunIsLogged)
 {
     std::mt19937 rng(11);
     ConversionWorkspace reused;
-    const Samples wide = randomPage(rng, 200, 30), narrow = randomPage(rng, 13, 9, 100, 150);
+    const Bytes wide = randomPage(rng, 200, 30), narrow = randomPage(rng, 13, 9, 100, 150);
     for (const MethodCase& m : kMethods) {
         packed(wide, 200, 30, m, reused);
         ConversionWorkspace fresh;
         EXPECT_EQ(packed(narrow, 13, 9, m, reused), packed(narrow, 13, 9, m, fresh)) << describe(m, 13, 9);
     }
     std::string log;
-    EXPECT_EQ(packed(Samples(64, 200), 9, 7, kMethods[0], reused, &log).size(), 14u);
+    EXPECT_EQ(packed(Bytes(64, 200), 9, 7, kMethods[0], reused, &log).size(), 14u);
     EXPECT_NE(log.find("] processRasterDataWithDithering start\n["), std::string::npos) << log;
     EXPECT_NE(log.find("] processRasterDataWithDithering end, elapsed time: 0.0"), std::string::npos) << log;
-    EXPECT_TRUE(packed(Samples(64, 200), 0, 7, kMethods[0], reused).empty());
+    EXPECT_TRUE(packed(Bytes(64, 200), 0, 7, kMethods[0], reused).empty());
+    // Uniform 128 prints nothing under the threshold.
+    EXPECT_EQ(packed(Bytes(64, 128), 16, 4, kMethods[4], reused), Bytes(8, 0x00));
 }
+
+filtertest::Captured processImage(const Bytes& page, int width, int height, int targetWidth, int targetHeight,
+                                  int printMode)
+{
+    ConversionWorkspace workspace;
+    return filtertest::capture([&](FILE* out, FILE* log) {
+        filter::processImage(out, log, page.data(), width, height, targetWidth, targetHeight, printMode, workspace);
+    });
+}
+
+TEST(ProcessImage, ScalesConvertsAndWritesHeaderAndRowsInOneBuffer)
+{
+    std::mt19937 rng(1);
+    const Bytes page = randomPage(rng, 576, 800);
+    const auto c = processImage(page, 576, 800, 384, 533, 3);
+    const Bytes scaled = reference::resizeImage(page.data(), 576, 800, 384, 533);
+    EXPECT_EQ(c.out, concat({filter::createPrintHeader(384, 533),
+                             reference::convertAndPack(Method::FloydSteinberg, scaled.data(), 384, 533)}));
+    EXPECT_EQ(c.log.find("Skipping resize"), std::string::npos);
+    // The dump shows the first 100 bytes of the buffer, each as "XX ".
+    const std::string dump = "] Success write image buffer: ";
+    const std::size_t at = c.log.find(dump + "1D 76 30 00 30 00 15 02 ");
+    ASSERT_NE(at, std::string::npos) << c.log;
+    EXPECT_EQ(c.log.find('\n', at) - at, dump.size() + 300);
+
+    const auto same = processImage({0, 255, 127, 128, 200, 10, 255, 0, 1}, 9, 1, 9, 1, 0);
+    EXPECT_EQ(same.out, (Bytes{0x1D, 0x76, 0x30, 0x00, 0x02, 0x00, 0x01, 0x00, 0xA5, 0x80}));
+    EXPECT_NE(same.log.find("] Skipping resize as input and output dimensions are the same.\n"), std::string::npos);
+    const auto none = processImage(Bytes(1000, 0), 1000, 1, 384, 0, 3);  // 1000 x 1 scales to 384 x 0
+    EXPECT_TRUE(none.out.empty());
+    EXPECT_NE(none.log.find("] Error: Failed to resize image\n"), std::string::npos);
+}
+
+TEST(ProcessImageInBlocks, ConvertsBlocksOf1000RowsOnTheirOwn)
+{
+    std::mt19937 rng(3);
+    const int width = 21;
+    const Bytes page = randomPage(rng, width, 2500);
+    ConversionWorkspace workspace;
+    auto inBlocks = [&](const Bytes& samples, int height, int printMode) {
+        return filtertest::capture([&](FILE* out, FILE* log) {
+            filter::processImageInBlocks(out, log, samples.data(), width, height, printMode, workspace);
+        });
+    };
+    auto floydSteinberg = [&](int first, int rows) {
+        return reference::convertAndPack(Method::FloydSteinberg, page.data() + first * width, width, rows);
+    };
+    const auto c = inBlocks(page, 2500, 1);
+    const Bytes header = filter::createPrintHeader(width, 2500);
+    EXPECT_EQ(c.out, concat({header, floydSteinberg(0, 1000), floydSteinberg(1000, 1000), floydSteinberg(2000, 500)}));
+    // Diffusion does not cross block borders, so the whole page converts differently.
+    EXPECT_NE(c.out, concat({header, floydSteinberg(0, 2500)}));
+    auto count = [&](const std::string& what) {
+        int n = 0;
+        for (std::size_t at = c.log.find(what); at != std::string::npos; at = c.log.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("] Processing image in 3 blocks of height 1000\n"), 1);
+    EXPECT_EQ(count("] processRasterDataWithDithering start\n"), 3);
+    EXPECT_EQ(count("] processRasterDataWithDithering end, elapsed time: "), 3);
+
+    const auto shortPage = inBlocks(Bytes(width * 5, 0), 5, 0);  // one block
+    const Bytes row{0xFF, 0xFF, 0xF8};
+    EXPECT_EQ(shortPage.out, concat({filter::createPrintHeader(width, 5), row, row, row, row, row}));
+    EXPECT_NE(shortPage.log.find("] Processing image in 1 blocks of height 1000\n"), std::string::npos);
+}
+
+class ThresholdPacking : public testing::TestWithParam<PackingPath> {};
+
+// Widths around every step size (8, 16, 32, 64) and the filters' page widths; values at the
+// threshold and across the whole range. The output is poisoned first, so that a byte the path
+// forgets to write, or an unused low bit it leaves set, shows.
+TEST_P(ThresholdPacking, EqualsTheReferenceAtEveryWidth)
+{
+    if (!filter::packingPathAvailable(GetParam()))
+        GTEST_SKIP() << "this processor or build lacks the path";
+    std::mt19937 rng(17);
+    std::vector<int> widths;
+    for (int width = 1; width <= 200; ++width)
+        widths.push_back(width);
+    widths.insert(widths.end(), {255, 256, 257, 384, 1638});
+    for (const int width : widths) {
+        for (const auto& [low, high] : {std::pair{0, 255}, std::pair{127, 128}}) {
+            const std::size_t height = 3;
+            const Bytes page = randomPage(rng, width, static_cast<int>(height), low, high);
+            Bytes packed((static_cast<std::size_t>(width) + 7) / 8 * height, 0xA5);
+            filter::thresholdAndPack(GetParam(), page.data(), static_cast<std::size_t>(width), height, packed.data());
+            ASSERT_EQ(packed, reference::convertAndPack(reference::Method::Threshold, page.data(), width, 3))
+                << "width " << width << " values " << low << ".." << high;
+        }
+    }
+}
+
+std::string pathName(const testing::TestParamInfo<PackingPath>& info)
+{
+    switch (info.param) {
+    case PackingPath::Portable: return "Portable";
+    case PackingPath::Sse2: return "Sse2";
+    case PackingPath::Avx2: return "Avx2";
+    }
+    return "Unknown";
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ThresholdPacking,
+                         testing::Values(PackingPath::Portable, PackingPath::Sse2, PackingPath::Avx2), pathName);
 
 }  // namespace

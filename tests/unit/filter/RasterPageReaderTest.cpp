@@ -82,6 +82,10 @@ TEST(RasterPageReader, EveryLayoutReadsAtItsRowLengthAndBecomesGrey)
         EXPECT_EQ(job.pages[i].samples, (i < 5 ? checker : gradient).samples) << i;
     }
     EXPECT_TRUE(job.log.empty()) << job.log;
+    // Known 1-bit vectors, so that a writer and reader wrong the same way cannot agree.
+    const auto white = rasterwriter::generatePattern(Pattern::White, 9, 1);
+    EXPECT_EQ(rasterwriter::encodePage(white, RasterLayout::Grey1).data, (Bytes{0xFF, 0x80}));
+    EXPECT_EQ(rasterwriter::encodePage(white, RasterLayout::Black1).data, (Bytes{0x00, 0x00}));
 }
 
 TEST(PixelLayout, RgbUsesRoundedBt601Luma)
@@ -95,25 +99,28 @@ TEST(PixelLayout, RgbUsesRoundedBt601Luma)
 
 TEST(PixelLayout, OnlyKnownCombinationsAreAccepted)
 {
-    EXPECT_EQ(filter::classifyLayout(header(10, 1, 8, 10, CUPS_CSPACE_SW)), filter::PixelLayout::Grey8);
-    EXPECT_EQ(filter::classifyLayout(header(10, 1, 8, 12)), filter::PixelLayout::Grey8);  // padded rows
-    EXPECT_EQ(filter::classifyLayout(header(10, 1, 8, 9)), filter::PixelLayout::Unsupported);  // rows too short
-    EXPECT_EQ(filter::classifyLayout(header(10, 1, 16, 20)), filter::PixelLayout::Unsupported);
-    EXPECT_EQ(filter::classifyLayout(header(10, 1, 24, 30, CUPS_CSPACE_CMY)), filter::PixelLayout::Unsupported);
-    EXPECT_EQ(filter::classifyLayout(header(10, 1, 8, 10, CUPS_CSPACE_RGB)), filter::PixelLayout::Unsupported);
     cups_page_header2_t banded = header(10, 1, 24, 30, CUPS_CSPACE_RGB);
     banded.cupsColorOrder = CUPS_ORDER_BANDED;
-    EXPECT_EQ(filter::classifyLayout(banded), filter::PixelLayout::Unsupported);
+    const std::pair<cups_page_header2_t, filter::PixelLayout> cases[] = {
+        {header(10, 1, 8, 10, CUPS_CSPACE_SW), filter::PixelLayout::Grey8},
+        {header(10, 1, 8, 12), filter::PixelLayout::Grey8},        // padded rows
+        {header(10, 1, 8, 9), filter::PixelLayout::Unsupported},  // rows too short
+        {header(10, 1, 16, 20), filter::PixelLayout::Unsupported},
+        {header(10, 1, 24, 30, CUPS_CSPACE_CMY), filter::PixelLayout::Unsupported},
+        {header(10, 1, 8, 10, CUPS_CSPACE_RGB), filter::PixelLayout::Unsupported},
+        {banded, filter::PixelLayout::Unsupported}};
+    for (const auto& [h, layout] : cases)
+        EXPECT_EQ(filter::classifyLayout(h), layout) << h.cupsBitsPerPixel << " bits, space " << h.cupsColorSpace;
 }
 
 TEST(RasterPageReader, RefusedPagesAreSkippedAndTheNextPageStaysAligned)
 {
     const auto next = filtertest::patternPage(Pattern::Gradient, 13, 4);
     const Bytes padded(12 * 2, 0x80);  // 10 pixels in 12-byte rows: the padding is never read as pixels
-    filtertest::RawRaster raw;
-    raw.page(header(10, 3, 16, 20), Bytes(20 * 3, 0x42)).page(next.header, next.data);
-    raw.page(header(10, 2, 8, 12), padded).page(next.header, next.data);
-    const ReadJob job = readAll(raw.bytes());
+    const ReadJob job = readAll(filtertest::rawRaster({{header(10, 3, 16, 20), Bytes(20 * 3, 0x42)},
+                                                       {next.header, next.data},
+                                                       {header(10, 2, 8, 12), padded},
+                                                       {next.header, next.data}}));
     ASSERT_EQ(job.pages.size(), 4u);
     EXPECT_FALSE(job.pages[0].accepted);
     EXPECT_EQ(job.pages[1].samples, next.data);
@@ -134,17 +141,15 @@ TEST(RasterPageReader, RefusedPagesAreSkippedAndTheNextPageStaysAligned)
 
 TEST(RasterPageReader, HostileSizesAreRefusedWithoutAllocating)
 {
-    filtertest::RawRaster raw;
-    raw.page(header(70000, 70000, 8, 70000), {});  // 4.9 GB claimed, no data behind it
-    const ReadJob huge = readAll(raw.bytes());
+    // 4.9 GB claimed, no data behind it
+    const ReadJob huge = readAll(filtertest::rawRaster({{header(70000, 70000, 8, 70000), {}}}));
     ASSERT_EQ(huge.pages.size(), 1u);
     EXPECT_FALSE(huge.pages[0].accepted);
     EXPECT_NE(huge.log.find("Page too large: 70000x70000 pixels"), std::string::npos);
 
     // A 1-bit page whose raster is small but whose grey samples would not be.
-    filtertest::RawRaster bits;
-    bits.page(header(1u << 17, 1u << 12, 1, 1u << 14), {});
-    EXPECT_NE(readAll(bits.bytes()).log.find("Page too large"), std::string::npos);
+    EXPECT_NE(readAll(filtertest::rawRaster({{header(1u << 17, 1u << 12, 1, 1u << 14), {}}})).log.find("Page too large"),
+              std::string::npos);
 
     // Zero sizes: libcups refuses some of them itself; the reader refuses all of them.
     const std::string log = filtertest::capture([](FILE*, FILE* log) {
@@ -158,9 +163,7 @@ TEST(RasterPageReader, HostileSizesAreRefusedWithoutAllocating)
 TEST(RasterPageReader, APageWhoseDataEndsEarlyIsNotComplete)
 {
     const auto page = filtertest::patternPage(Pattern::Black, 16, 10);
-    filtertest::RawRaster raw;
-    raw.page(page.header, Bytes(page.data.begin(), page.data.begin() + 16 * 6));
-    const ReadJob job = readAll(raw.bytes());
+    const ReadJob job = readAll(filtertest::rawRaster({{page.header, Bytes(page.data.begin(), page.data.begin() + 96)}}));
     ASSERT_EQ(job.pages.size(), 1u);
     EXPECT_FALSE(job.pages[0].complete);
     EXPECT_NE(job.log.find("Raster data ended inside the page after 6 of 10 rows; page skipped.\n"),
