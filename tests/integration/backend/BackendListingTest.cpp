@@ -13,10 +13,9 @@ std::vector<std::string> deviceLines(const std::string& output)
 {
     std::vector<std::string> lines;
     std::istringstream stream(output);
-    for (std::string line; std::getline(stream, line);) {
+    for (std::string line; std::getline(stream, line);)
         if (line.rfind("direct ", 0) == 0)
             lines.push_back(line);
-    }
     return lines;
 }
 
@@ -46,15 +45,7 @@ TEST(BackendListing, PrintsExactDeviceLinesAndAnnouncesEachPrinterTwoSecondsLate
 
     // The three announcements, each in its own write (they may reach us joined).
     std::string commands;
-    const std::vector<std::string> expected = {"addPrint KRV38-A1B2 ", "addPrint QMT53H-7 ", "addPrint no-model-9 "};
-    auto allSeen = [&] {
-        for (const auto& message : expected) {
-            if (commands.find(message) == std::string::npos)
-                return false;
-        }
-        return true;
-    };
-    while (!allSeen()) {
+    while (commands.find("addPrint no-model-9 ") == std::string::npos) {
         auto text = agent.readCommand(10s);
         ASSERT_TRUE(text) << "announcements so far: " << commands;
         if (commands.empty()) {
@@ -62,8 +53,7 @@ TEST(BackendListing, PrintsExactDeviceLinesAndAnnouncesEachPrinterTwoSecondsLate
         }
         commands += *text;
     }
-    EXPECT_EQ(commands.find("Evil"), std::string::npos);
-    EXPECT_EQ(commands.find("Bad"), std::string::npos);
+    EXPECT_EQ(commands, "addPrint KRV38-A1B2 addPrint QMT53H-7 addPrint no-model-9 ");
     EXPECT_FALSE(backend.waitExit(100ms)) << "listing mode runs until CUPS ends it";
 }
 

@@ -1,7 +1,6 @@
 // The contract every Bluetooth central keeps, run against each implementation.
+#include "RadioRig.h"
 #include "Recorder.h"
-#include "SimulatedRig.h"
-#include "TempFolder.h"
 #include "printer/PageRenderer.h"
 
 #include <gtest/gtest.h>
@@ -116,17 +115,21 @@ protected:
     std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
 };
 
-TEST_P(CentralContract, ReportsPowerChangesToTheDelegate) {
-    ASSERT_NE(recorder_->last(Kind::state), nullptr);
-    EXPECT_EQ(recorder_->last(Kind::state)->state, CentralState::poweredOn);
-
+TEST_P(CentralContract, PowerOffDisconnectsFirstThenReportsTheStateAndStopsScanning) {
+    auto printer = connectPrinter();
+    ASSERT_NE(printer, nullptr);
+    const auto discovered = recorder_->count(Kind::discover);
     rig_->setPowered(false);
     ASSERT_TRUE(waitFor([&] { return recorder_->last(Kind::state)->state == CentralState::poweredOff; }));
     EXPECT_EQ(central_->state(), CentralState::poweredOff);
+    const auto& events = recorder_->events;
+    const auto disconnectAt = std::find_if(events.begin(), events.end(), [](const Event& e) { return e.kind == Kind::disconnect; });
+    EXPECT_LT(disconnectAt - events.begin(), &*recorder_->last(Kind::state) - events.data());
+    EXPECT_EQ(printer->state(), PeripheralState::disconnected);
     // No scan while the radio is off.
     call([&] { central_->scanForPeripherals(); });
     runFor(rig_->advertisingInterval() * 3);
-    EXPECT_EQ(recorder_->count(Kind::discover), 0u);
+    EXPECT_EQ(recorder_->count(Kind::discover), discovered);
     EXPECT_FALSE(central_->isScanning());
 
     rig_->setPowered(true);
@@ -152,22 +155,7 @@ TEST_P(CentralContract, ScanReportsEveryAdvertisementAsTheSameObjectUntilStopped
     EXPECT_EQ(recorder_->count(Kind::discover), stoppedAt);
 }
 
-TEST_P(CentralContract, ConnectsAndCancels) {
-    auto printer = connectPrinter();
-    ASSERT_NE(printer, nullptr);
-    EXPECT_EQ(recorder_->last(Kind::connect)->peripheral, printer);
-    EXPECT_EQ(printer->state(), PeripheralState::connected);
-    EXPECT_EQ(printer->name(), rig_->printerName());
-
-    call([&] { central_->cancelConnection(printer); });
-    ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::disconnect) == 1; }));
-    EXPECT_EQ(recorder_->last(Kind::disconnect)->peripheral, printer);
-    EXPECT_FALSE(recorder_->last(Kind::disconnect)->failed);
-    EXPECT_EQ(printer->state(), PeripheralState::disconnected);
-    EXPECT_FALSE(printer->services().has_value());
-}
-
-TEST_P(CentralContract, FailedConnectionIsReported) {
+TEST_P(CentralContract, FailedConnectionIsReportedTheNextConnectsAndCancelDisconnects) {
     auto printer = discoverPrinter();
     ASSERT_NE(printer, nullptr);
     rig_->failNextConnection();
@@ -176,12 +164,21 @@ TEST_P(CentralContract, FailedConnectionIsReported) {
     EXPECT_TRUE(recorder_->last(Kind::failToConnect)->failed);
     EXPECT_EQ(recorder_->count(Kind::connect), 0u);
     EXPECT_NE(printer->state(), PeripheralState::connected);
-    // The next attempt goes through.
+
     call([&] { central_->connect(printer); });
-    EXPECT_TRUE(waitFor([&] { return recorder_->count(Kind::connect) == 1; }));
+    ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::connect) == 1; }));
+    EXPECT_EQ(recorder_->last(Kind::connect)->peripheral, printer);
+    EXPECT_EQ(printer->state(), PeripheralState::connected);
+    EXPECT_EQ(printer->name(), rig_->printerName());
+    call([&] { central_->cancelConnection(printer); });
+    ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::disconnect) == 1; }));
+    EXPECT_EQ(recorder_->last(Kind::disconnect)->peripheral, printer);
+    EXPECT_FALSE(recorder_->last(Kind::disconnect)->failed);
+    EXPECT_EQ(printer->state(), PeripheralState::disconnected);
+    EXPECT_FALSE(printer->services().has_value());
 }
 
-TEST_P(CentralContract, PrinterOffersItsServiceWithTheExpectedPropertyBitsAndAnswersReadsAndWrites) {
+TEST_P(CentralContract, PrinterOffersItsServiceAnswersReadsAndWritesAndReportsMtuThenCredits) {
     auto printer = connectPrinter();
     ASSERT_NE(printer, nullptr);
     const Gatt gatt = discoverGatt(printer);
@@ -205,12 +202,11 @@ TEST_P(CentralContract, PrinterOffersItsServiceWithTheExpectedPropertyBitsAndAns
     ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::write) == 2; }));
     EXPECT_FALSE(recorder_->events[recorder_->events.size() - 2].failed);
     EXPECT_TRUE(recorder_->last(Kind::write)->failed);
-}
 
-TEST_P(CentralContract, NotifyingReportsMtuThenCredits) {
-    std::shared_ptr<Peripheral> printer;
-    Gatt gatt;
-    ASSERT_GT(readyForData(printer, gatt), 0);
+    // Subscribing to credits reports the MTU first, then the first grant.
+    call([&] { printer->setNotifyValue(true, gatt.credit); });
+    ASSERT_TRUE(waitFor([&] { return creditsGranted(gatt.credit) > 0; }));
+    EXPECT_TRUE(gatt.credit->isNotifying());
     std::vector<Bytes> reports;
     for (const Event& e : recorder_->events)
         if (e.kind == Kind::value && e.characteristic == gatt.credit) reports.push_back(e.value.value_or(Bytes{}));
@@ -218,9 +214,7 @@ TEST_P(CentralContract, NotifyingReportsMtuThenCredits) {
     ASSERT_EQ(reports[0].size(), 3u);
     EXPECT_EQ(reports[0][0], 0x02);
     EXPECT_GT(reports[0][1] | reports[0][2], 0);
-    ASSERT_EQ(reports[1].size(), 2u);
     EXPECT_EQ(reports[1][0], 0x01);
-    EXPECT_TRUE(gatt.credit->isNotifying());
 }
 
 // enable, a 16 x 2 print image, disable: the printer must see these bytes in order and print one page.
@@ -296,22 +290,6 @@ TEST_P(CentralContract, LinkDropMidTransferEndsTheConnectionAndLosesLaterWrites)
     EXPECT_TRUE(waitFor([&] { return creditsGranted(again.credit) > before || creditsGranted(gatt.credit) > before; }));
 }
 
-TEST_P(CentralContract, PowerOffDisconnectsBeforeReportingTheState) {
-    auto printer = connectPrinter();
-    ASSERT_NE(printer, nullptr);
-    rig_->setPowered(false);
-    ASSERT_TRUE(waitFor([&] { return central_->state() == CentralState::poweredOff && recorder_->count(Kind::state) >= 2; }));
-    std::size_t disconnectAt = 0, offAt = 0;
-    for (std::size_t i = 0; i < recorder_->events.size(); ++i) {
-        const Event& e = recorder_->events[i];
-        if (e.kind == Kind::disconnect) disconnectAt = i;
-        if (e.kind == Kind::state && e.state == CentralState::poweredOff) offAt = i;
-    }
-    EXPECT_GT(disconnectAt, 0u);
-    EXPECT_LT(disconnectAt, offAt);
-    EXPECT_EQ(printer->state(), PeripheralState::disconnected);
-}
-
 TEST_P(CentralContract, OperationsCalledFromCallbacksDeliverLater) {
     std::shared_ptr<Service> service;
     recorder_->onEvent = [&](const Event& e) {
@@ -331,9 +309,7 @@ TEST_P(CentralContract, OperationsCalledFromCallbacksDeliverLater) {
     EXPECT_EQ(recorder_->count(Kind::services), 1u);
 }
 
-std::unique_ptr<RadioRig> simulatedRig(const RigSetup& setup) { return makeSimulatedRig(setup); }
-
-INSTANTIATE_TEST_SUITE_P(Radio, CentralContract, ::testing::Values(RadioKind{"Simulated", simulatedRig}),
+INSTANTIATE_TEST_SUITE_P(Radio, CentralContract, ::testing::Values(RadioKind{"Simulated", makeSimulatedRig}),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -7,20 +7,20 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 
 namespace ble::test {
 namespace {
 
-struct FakeEnvironment {
-    std::map<std::string, std::string> values;
-    EnvironmentLookup lookup() const {
-        return [this](const char* name) -> std::optional<std::string> {
+// Reads the radio settings from `values` and collects the log lines.
+RadioConfig readFrom(const std::map<std::string, std::string>& values, std::vector<std::string>& lines) {
+    return readRadioConfig(
+        [&](const char* name) -> std::optional<std::string> {
             auto found = values.find(name);
-            if (found == values.end()) return std::nullopt;
-            return found->second;
-        };
-    }
-};
+            return found == values.end() ? std::nullopt : std::optional(found->second);
+        },
+        [&](std::string_view line) { lines.emplace_back(line); });
+}
 
 TEST(CentralFactory, PrinterNamesAreTrimmedAndEmptyEntriesSkipped) {
     EXPECT_EQ(splitPrinterNames(" P1 , ,P2-02,\t,  Q 3  ,"), (std::vector<std::string>{"P1", "P2-02", "Q 3"}));
@@ -28,33 +28,23 @@ TEST(CentralFactory, PrinterNamesAreTrimmedAndEmptyEntriesSkipped) {
     EXPECT_TRUE(splitPrinterNames(" , ,").empty());
 }
 
-TEST(CentralFactory, ReadsTheSimulatorSettings) {
-    FakeEnvironment env{{{"QUORVEL_BLE", "sim"},
-                         {"QUORVEL_SIM_PRINTERS", "P1, P2"},
-                         {"QUORVEL_SIM_OUT", " /tmp/out "},
-                         {"QUORVEL_SIM_RATE", "20000"},
-                         {"QUORVEL_SIM_MTU", "244"},
-                         {"QUORVEL_SIM_CREDIT_LIMIT", "12"},
-                         {"QUORVEL_SIM_DROP_AFTER", "1000"}}};
+TEST(CentralFactory, ReadsTheSimulatorSettingsAndKeepsDefaultsForMalformedValues) {
     std::vector<std::string> lines;
-    const RadioConfig config = readRadioConfig(env.lookup(), [&](std::string_view l) { lines.emplace_back(l); });
+    RadioConfig config = readFrom({{"QUORVEL_BLE", "sim"}, {"QUORVEL_SIM_PRINTERS", "P1, P2"}, {"QUORVEL_SIM_OUT", " /tmp/out "},
+                                   {"QUORVEL_SIM_RATE", "20000"}, {"QUORVEL_SIM_MTU", "244"},
+                                   {"QUORVEL_SIM_CREDIT_LIMIT", "12"}, {"QUORVEL_SIM_DROP_AFTER", "1000"}},
+                                  lines);
     EXPECT_EQ(config.kind, RadioKind::simulated);
     EXPECT_EQ(config.simPrinters, (std::vector<std::string>{"P1", "P2"}));
     EXPECT_EQ(config.simOutput, "/tmp/out");
-    EXPECT_EQ(config.simPrinterSettings.bytesPerSecond, 20000u);
-    EXPECT_EQ(config.simPrinterSettings.mtu, 244);
-    EXPECT_EQ(config.simPrinterSettings.creditLimit, 12u);
-    EXPECT_EQ(config.simPrinterSettings.dropLinkAfterBytes, 1000u);
+    const sim::PrinterSettings& read = config.simPrinterSettings;
+    EXPECT_EQ(std::tuple(read.bytesPerSecond, read.mtu, read.creditLimit, read.dropLinkAfterBytes),
+              std::tuple(20000u, 244, 12u, 1000u));
     EXPECT_TRUE(lines.empty());
-}
 
-TEST(CentralFactory, MalformedValuesAreLoggedAndDefaultsKept) {
-    FakeEnvironment env{{{"QUORVEL_BLE", "sim"},
-                         {"QUORVEL_SIM_RATE", "fast"},
-                         {"QUORVEL_SIM_MTU", "0"},
-                         {"QUORVEL_SIM_CREDIT_LIMIT", "-3"}}};
-    std::vector<std::string> lines;
-    const RadioConfig config = readRadioConfig(env.lookup(), [&](std::string_view l) { lines.emplace_back(l); });
+    config = readFrom({{"QUORVEL_BLE", "sim"}, {"QUORVEL_SIM_RATE", "fast"}, {"QUORVEL_SIM_MTU", "0"},
+                       {"QUORVEL_SIM_CREDIT_LIMIT", "-3"}},
+                      lines);
     const sim::PrinterSettings defaults;
     EXPECT_EQ(config.simPrinterSettings.bytesPerSecond, defaults.bytesPerSecond);
     EXPECT_EQ(config.simPrinterSettings.mtu, defaults.mtu);
@@ -66,10 +56,9 @@ TEST(CentralFactory, MalformedValuesAreLoggedAndDefaultsKept) {
 }
 
 TEST(CentralFactory, AnythingButSimMeansBlueZAndTheUnavailableRadioSaysSoOnce) {
-    EXPECT_EQ(readRadioConfig(FakeEnvironment{}.lookup(), {}).kind, RadioKind::bluez);
     std::vector<std::string> lines;
-    FakeEnvironment odd{{{"QUORVEL_BLE", "simulator"}}};
-    EXPECT_EQ(readRadioConfig(odd.lookup(), [&](std::string_view l) { lines.emplace_back(l); }).kind, RadioKind::bluez);
+    EXPECT_EQ(readFrom({}, lines).kind, RadioKind::bluez);
+    EXPECT_EQ(readFrom({{"QUORVEL_BLE", "simulator"}}, lines).kind, RadioKind::bluez);
     EXPECT_EQ(lines.size(), 1u);
 
     asio::io_context io;
@@ -81,7 +70,7 @@ TEST(CentralFactory, AnythingButSimMeansBlueZAndTheUnavailableRadioSaysSoOnce) {
     io.run();
     ASSERT_EQ(recorder->count(Event::Kind::state), 1u);
     EXPECT_EQ(recorder->events[0].state, CentralState::unsupported);
-    EXPECT_EQ(static_cast<int>(central->state()), 2);
+    EXPECT_EQ(central->state(), CentralState::unsupported);
     EXPECT_EQ(recorder->inlineCallbacks, 0);
 }
 

@@ -8,8 +8,8 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,12 +20,10 @@ namespace ble::test {
 class RadioRig {
 public:
     virtual ~RadioRig() = default;
-
     virtual std::shared_ptr<Central> central() = 0;
     virtual std::string printerName() const = 0;
     // Longest time between two advertisements of one device while scanning.
     virtual std::chrono::milliseconds advertisingInterval() const = 0;
-
     virtual void setPowered(bool on) = 0;
     virtual void dropLink() = 0;
     virtual void failNextConnection() = 0;
@@ -41,13 +39,14 @@ struct RigSetup {
     std::filesystem::path outputFolder;  // empty and private to the test
 };
 
-using RigFactory = std::function<std::unique_ptr<RadioRig>(const RigSetup&)>;
-
 // One implementation under test, named for the test listing.
 struct RadioKind {
     std::string name;
-    RigFactory make;
+    std::function<std::unique_ptr<RadioRig>(const RigSetup&)> make;
     friend void PrintTo(const RadioKind& kind, std::ostream* out) { *out << kind.name; }
 };
+
+// The simulated radio with one instantly consuming printer in range.
+std::unique_ptr<RadioRig> makeSimulatedRig(const RigSetup& setup);
 
 }  // namespace ble::test

@@ -1,15 +1,20 @@
-// A delegate that records every callback of a central and its peripherals, and catches
-// callbacks delivered inline on the stack of the call that caused them.
+// Test support for the central: a delegate that records every callback of a central and its
+// peripherals and catches callbacks delivered inline on the stack of the call that caused them;
+// waiting on the main queue; a private temporary folder.
 #pragma once
 
 #include "ble/Central.h"
 
 #include <asio.hpp>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,19 +22,13 @@ namespace ble::test {
 
 struct Event {
     enum class Kind { state, discover, connect, failToConnect, disconnect, services, characteristics, value, write };
-    explicit Event(Kind kind, std::shared_ptr<Peripheral> peripheral = {}) : kind(kind), peripheral(std::move(peripheral)) {}
-    Event(Kind kind, std::shared_ptr<Peripheral> peripheral, const std::optional<BleError>& error)
-        : kind(kind), peripheral(std::move(peripheral)), failed(error.has_value()) {
-        if (error) errorText = error->description;
-    }
-
     Kind kind;
-    std::shared_ptr<Peripheral> peripheral;
+    std::shared_ptr<Peripheral> peripheral{};
     // The error, kept flat: GCC 12 misreports an optional<BleError> member as uninitialised.
     bool failed = false;
-    std::string errorText;
-    std::shared_ptr<Characteristic> characteristic;
-    std::optional<Bytes> value;  // the characteristic's value as the callback saw it
+    std::string errorText{};
+    std::shared_ptr<Characteristic> characteristic{};
+    std::optional<Bytes> value{};  // the characteristic's value as the callback saw it
     CentralState state = CentralState::unknown;
 };
 
@@ -47,11 +46,8 @@ public:
         operation();
         --callDepth_;
     }
-
     std::size_t count(Event::Kind kind) const {
-        std::size_t n = 0;
-        for (const Event& event : events) n += event.kind == kind ? 1 : 0;
-        return n;
+        return std::count_if(events.begin(), events.end(), [kind](const Event& e) { return e.kind == kind; });
     }
     const Event* last(Event::Kind kind) const {
         for (auto it = events.rbegin(); it != events.rend(); ++it)
@@ -59,45 +55,36 @@ public:
         return nullptr;
     }
 
-    void didUpdateState(Central&, CentralState state) override {
-        Event event(Event::Kind::state);
-        event.state = state;
-        record(std::move(event));
-    }
-    void didDiscoverPeripheral(Central&, const std::shared_ptr<Peripheral>& p, int) override {
-        record(Event(Event::Kind::discover, p));
-    }
-    void didConnect(Central&, const std::shared_ptr<Peripheral>& p) override { record(Event(Event::Kind::connect, p)); }
+    void didUpdateState(Central&, CentralState state) override { record({.kind = Event::Kind::state, .state = state}); }
+    void didDiscoverPeripheral(Central&, const std::shared_ptr<Peripheral>& p, int) override { record({Event::Kind::discover, p}); }
+    void didConnect(Central&, const std::shared_ptr<Peripheral>& p) override { record({Event::Kind::connect, p}); }
     void didFailToConnect(Central&, const std::shared_ptr<Peripheral>& p, const std::optional<BleError>& e) override {
-        record(Event(Event::Kind::failToConnect, p, e));
+        record({Event::Kind::failToConnect, p}, e);
     }
     void didDisconnect(Central&, const std::shared_ptr<Peripheral>& p, const std::optional<BleError>& e) override {
-        record(Event(Event::Kind::disconnect, p, e));
+        record({Event::Kind::disconnect, p}, e);
     }
     void didDiscoverServices(const std::shared_ptr<Peripheral>& p, const std::optional<BleError>& e) override {
-        record(Event(Event::Kind::services, p, e));
+        record({Event::Kind::services, p}, e);
     }
     void didDiscoverCharacteristics(const std::shared_ptr<Peripheral>& p, const std::shared_ptr<Service>&,
                                     const std::optional<BleError>& e) override {
-        record(Event(Event::Kind::characteristics, p, e));
+        record({Event::Kind::characteristics, p}, e);
     }
     void didUpdateValue(const std::shared_ptr<Peripheral>& p, const std::shared_ptr<Characteristic>& c,
                         const std::optional<BleError>& e) override {
-        Event event(Event::Kind::value, p, e);
-        event.characteristic = c;
-        event.value = c->value();
-        record(std::move(event));
+        record({.kind = Event::Kind::value, .peripheral = p, .characteristic = c, .value = c->value()}, e);
     }
     void didWriteValue(const std::shared_ptr<Peripheral>& p, const std::shared_ptr<Characteristic>& c,
                        const std::optional<BleError>& e) override {
-        Event event(Event::Kind::write, p, e);
-        event.characteristic = c;
-        record(std::move(event));
+        record({.kind = Event::Kind::write, .peripheral = p, .characteristic = c}, e);
     }
 
 private:
-    void record(Event event) {
+    void record(Event event, const std::optional<BleError>& error = std::nullopt) {
         if (callDepth_ > 0) ++inlineCallbacks;
+        event.failed = error.has_value();
+        if (error) event.errorText = error->description;
         events.push_back(std::move(event));
         if (!onEvent) return;
         const Event copy = events.back();
@@ -116,5 +103,22 @@ inline bool waitUntil(asio::io_context& mainQueue, const std::function<bool()>& 
     }
     return true;
 }
+
+// A private temporary folder for one test, removed afterwards.
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "pb-ble-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempFolder() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
 
 }  // namespace ble::test

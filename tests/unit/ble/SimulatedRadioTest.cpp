@@ -1,7 +1,5 @@
 // Behaviour of the simulated radio beyond the central contract: its devices, controls and output.
 #include "Recorder.h"
-#include "SimulatedRig.h"
-#include "TempFolder.h"
 #include "ble/sim/PrinterOutput.h"
 #include "ble/sim/SimulatedCentral.h"
 
@@ -32,7 +30,7 @@ protected:
     }
     bool wait(const std::function<bool()>& condition) { return test::waitUntil(io_, condition); }
 
-    // Connects `name` and turns on notifications on every notifying characteristic.
+    // Connects `name`, turns on notifications on every notifying characteristic and finds the data one.
     std::shared_ptr<SimulatedPeripheral> connectAndSubscribe(const std::string& name) {
         auto device = central_->device(name);
         device->setDelegate(recorder_);
@@ -44,15 +42,19 @@ protected:
         device->discoverCharacteristics(service);
         wait([&] { return service->characteristics().has_value(); });
         const auto characteristics = service->characteristics().value();
-        for (const auto& c : characteristics)
+        for (const auto& c : characteristics) {
             if (c->properties().has(CharacteristicProperty::notify)) device->setNotifyValue(true, c);
+            if (c->uuid() == PrinterGatt::data()) data_ = c;
+        }
         wait([&] { return recorder_->count(Kind::value) >= 2; });
         return device;
     }
 
+    test::TempFolder folder_;
     asio::io_context io_;
     asio::executor_work_guard<asio::io_context::executor_type> keepRunning_ = asio::make_work_guard(io_);
     std::shared_ptr<SimulatedCentral> central_;
+    std::shared_ptr<Characteristic> data_;
     std::shared_ptr<test::Recorder> recorder_ = std::make_shared<test::Recorder>();
 };
 
@@ -102,47 +104,37 @@ TEST_F(SimulatedRadio, StatusErrorAndMtuControlsReachTheDelegate) {
 }
 
 TEST_F(SimulatedRadio, PrinterSetToDropTheLinkDropsItMidJobAndKeepsWhatItGot) {
-    test::TempFolder folder;
     PrinterSettings dropping;
     dropping.bytesPerSecond = 100000;
     dropping.dropLinkAfterBytes = 30;
-    start(radio({{"P1", dropping}}, folder.path()));
+    start(radio({{"P1", dropping}}, folder_.path()));
     auto device = connectAndSubscribe("P1");
-    std::shared_ptr<Characteristic> data;
-    const auto characteristics = device->services()->front()->characteristics().value();
-    for (const auto& c : characteristics)
-        if (c->uuid() == PrinterGatt::data()) data = c;
-    for (int i = 0; i < 5; ++i) device->writeValue(Bytes(20, 0x0A), data, WriteType::withoutResponse);
+    for (int i = 0; i < 5; ++i) device->writeValue(Bytes(20, 0x0A), data_, WriteType::withoutResponse);
     ASSERT_TRUE(wait([&] { return recorder_->count(Kind::disconnect) == 1; }));
     EXPECT_EQ(recorder_->last(Kind::disconnect)->errorText, "the printer dropped the link");
     ASSERT_TRUE(wait([&] { return central_->printerStats("P1")->bytesConsumed == 40; }));
     EXPECT_EQ(central_->printerStats("P1")->dataWrites, 2u);
     EXPECT_EQ(device->droppedWrites(), 3u);
-    EXPECT_EQ(std::filesystem::file_size(folder.path() / "P1" / kStreamFileName), 40u);
+    EXPECT_EQ(std::filesystem::file_size(folder_.path() / "P1" / kStreamFileName), 40u);
 }
 
 // The agent writes job data from its print queue while the main queue delivers callbacks.
 TEST_F(SimulatedRadio, OperationsFromAnotherThreadTakeEffectInCallOrder) {
-    test::TempFolder folder;
     PrinterSettings roomy;
     roomy.bufferChunks = 255;
-    start(radio({{"P1", roomy}}, folder.path()));
+    start(radio({{"P1", roomy}}, folder_.path()));
     auto device = connectAndSubscribe("P1");
-    std::shared_ptr<Characteristic> data;
-    const auto characteristics = device->services()->front()->characteristics().value();
-    for (const auto& c : characteristics)
-        if (c->uuid() == PrinterGatt::data()) data = c;
     constexpr int kChunks = 200;
     std::thread writer([&] {
         for (int i = 0; i < kChunks; ++i) {
-            device->writeValue(Bytes{static_cast<std::uint8_t>(i)}, data, WriteType::withoutResponse);
+            device->writeValue(Bytes{static_cast<std::uint8_t>(i)}, data_, WriteType::withoutResponse);
             if (i % 50 == 0) central_->scanForPeripherals();
             if (i % 50 == 25) central_->stopScan();
             (void)device->state();
             (void)device->name();
         }
     });
-    const auto stream = folder.path() / "P1" / kStreamFileName;
+    const auto stream = folder_.path() / "P1" / kStreamFileName;
     const bool done = wait([&] { return std::filesystem::exists(stream) && std::filesystem::file_size(stream) == kChunks; });
     writer.join();
     ASSERT_TRUE(done);
@@ -151,48 +143,48 @@ TEST_F(SimulatedRadio, OperationsFromAnotherThreadTakeEffectInCallOrder) {
 }
 
 TEST_F(SimulatedRadio, PrintersGetSeparateSafeFolders) {
-    test::TempFolder folder;
-    start(radio({{"A/B", {}}, {"A_B", {}}, {"..", {}}}, folder.path()));
-    EXPECT_TRUE(std::filesystem::is_directory(folder.path() / "A_B"));
-    EXPECT_TRUE(std::filesystem::is_directory(folder.path() / "A_B-2"));
-    EXPECT_TRUE(std::filesystem::is_directory(folder.path() / "_"));
+    start(radio({{"A/B", {}}, {"A_B", {}}, {"..", {}}}, folder_.path()));
+    EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "A_B"));
+    EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "A_B-2"));
+    EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "_"));
     EXPECT_EQ(folderNameForPrinter("P1 Rig"), "P1_Rig");
     EXPECT_EQ(folderNameForPrinter(""), "_");
 }
 
 TEST(PrinterOutput, PageNumbersContinueAfterThePagesAlreadyThere) {
-    test::TempFolder folder;
-    std::ofstream(folder.path() / "page-7.png") << "old";
-    std::ofstream(folder.path() / "page-x.png") << "not a page";
+    test::TempFolder folder_;
+    std::ofstream(folder_.path() / "page-7.png") << "old";
+    std::ofstream(folder_.path() / "page-x.png") << "not a page";
     std::vector<std::string> lines;
-    PrinterOutput output(folder.path(), [&](std::string_view l) { lines.emplace_back(l); });
+    PrinterOutput output(folder_.path(), [&](std::string_view l) { lines.emplace_back(l); });
     const Bytes page{0x1D, 0x76, 0x30, 0x00, 0x01, 0x00, 0x01, 0x00, 0x80};
     output.consume(std::span(page).first(5));
     EXPECT_EQ(output.pagesWritten(), 0u);
     output.consume(std::span(page).subspan(5));
     output.consume(page);
     EXPECT_EQ(output.pagesWritten(), 2u);
-    EXPECT_TRUE(std::filesystem::exists(folder.path() / "page-8.png"));
-    EXPECT_TRUE(std::filesystem::exists(folder.path() / "page-9.png"));
-    EXPECT_EQ(std::filesystem::file_size(folder.path() / kStreamFileName), 2 * page.size());
+    EXPECT_TRUE(std::filesystem::exists(folder_.path() / "page-8.png"));
+    EXPECT_TRUE(std::filesystem::exists(folder_.path() / "page-9.png"));
+    EXPECT_EQ(std::filesystem::file_size(folder_.path() / kStreamFileName), 2 * page.size());
     EXPECT_TRUE(lines.empty());
     // Bytes the printer does not understand are logged, not fatal.
     output.consume(Bytes{0x42, 0x42});
     output.consume(page);
     EXPECT_FALSE(lines.empty());
-    EXPECT_TRUE(std::filesystem::exists(folder.path() / "page-10.png"));
+    EXPECT_TRUE(std::filesystem::exists(folder_.path() / "page-10.png"));
 }
 
 TEST(Uuid, RendersShortUuidsAsTheirHexDigits) {
     EXPECT_EQ(Uuid::from16(0xFF03).text(), "FF03");
-    EXPECT_EQ(Uuid::parse("ff00")->text(), "FF00");
-    EXPECT_EQ(Uuid::parse("0000ff03-0000-1000-8000-00805f9b34fb")->text(), "FF03");
-    EXPECT_EQ(Uuid::parse("1234FF03-0000-1000-8000-00805F9B34FB")->text(), "1234FF03");
-    EXPECT_EQ(Uuid::parse("6e400001-b5a3-f393-e0a9-e50e24dcca9e")->text(), "6E400001-B5A3-F393-E0A9-E50E24DCCA9E");
-    EXPECT_FALSE(Uuid::parse("FF0"));
-    EXPECT_FALSE(Uuid::parse("FF0G"));
-    EXPECT_FALSE(Uuid::parse("0000ff03-0000-1000-8000_00805f9b34fb"));
     EXPECT_EQ(Uuid::parse("FF03"), Uuid::from16(0xFF03));
+    for (const auto& [text, rendered] : std::vector<std::pair<std::string, std::string>>{
+             {"ff00", "FF00"},
+             {"0000ff03-0000-1000-8000-00805f9b34fb", "FF03"},
+             {"1234FF03-0000-1000-8000-00805F9B34FB", "1234FF03"},
+             {"6e400001-b5a3-f393-e0a9-e50e24dcca9e", "6E400001-B5A3-F393-E0A9-E50E24DCCA9E"}})
+        EXPECT_EQ(Uuid::parse(text)->text(), rendered);
+    for (const char* bad : {"FF0", "FF0G", "0000ff03-0000-1000-8000_00805f9b34fb"})
+        EXPECT_FALSE(Uuid::parse(bad)) << bad;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The simulated radio as a contract-suite rig: levers are the simulator's test controls.
-#include "SimulatedRig.h"
+#include "RadioRig.h"
+#include "ble/sim/SimulatedCentral.h"
 
 #include <fstream>
 #include <iterator>
@@ -8,30 +9,31 @@ namespace ble::test {
 
 namespace {
 
+constexpr const char* kPrinter = "P1 Rig";
+constexpr std::chrono::milliseconds kAdvertisingInterval{20};
+
 class SimulatedRig : public RadioRig {
 public:
-    SimulatedRig(const RigSetup& setup, sim::PrinterSettings settings) : outputFolder_(setup.outputFolder) {
+    explicit SimulatedRig(const RigSetup& setup) : outputFolder_(setup.outputFolder) {
         sim::SimulatedRadioSettings radio;
-        radio.printers.push_back({kRigPrinterName, settings});
+        radio.printers.push_back({kPrinter, {}});
         radio.outputFolder = setup.outputFolder;
-        radio.advertisingInterval = std::chrono::milliseconds(20);
+        radio.advertisingInterval = kAdvertisingInterval;
         central_ = sim::SimulatedCentral::create(setup.mainQueue, std::move(radio));
     }
 
     std::shared_ptr<Central> central() override { return central_; }
-    std::string printerName() const override { return kRigPrinterName; }
-    std::chrono::milliseconds advertisingInterval() const override { return std::chrono::milliseconds(20); }
+    std::string printerName() const override { return kPrinter; }
+    std::chrono::milliseconds advertisingInterval() const override { return kAdvertisingInterval; }
     void setPowered(bool on) override { central_->setPowered(on); }
-    void dropLink() override { central_->dropLink(kRigPrinterName); }
-    void failNextConnection() override { central_->failNextConnection(kRigPrinterName); }
-    void setGrantingCredits(bool granting) override { central_->setGrantingCredits(kRigPrinterName, granting); }
+    void dropLink() override { central_->dropLink(kPrinter); }
+    void failNextConnection() override { central_->failNextConnection(kPrinter); }
+    void setGrantingCredits(bool granting) override { central_->setGrantingCredits(kPrinter, granting); }
     std::vector<std::uint8_t> printedStream() override {
         std::ifstream in(pageFolder() / sim::kStreamFileName, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    std::filesystem::path pageFolder() override {
-        return outputFolder_ / sim::folderNameForPrinter(kRigPrinterName);
-    }
+    std::filesystem::path pageFolder() override { return outputFolder_ / sim::folderNameForPrinter(kPrinter); }
 
 private:
     std::filesystem::path outputFolder_;
@@ -40,8 +42,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<RadioRig> makeSimulatedRig(const RigSetup& setup, sim::PrinterSettings settings) {
-    return std::make_unique<SimulatedRig>(setup, settings);
-}
+std::unique_ptr<RadioRig> makeSimulatedRig(const RigSetup& setup) { return std::make_unique<SimulatedRig>(setup); }
 
 }  // namespace ble::test
