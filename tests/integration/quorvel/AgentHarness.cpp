@@ -55,6 +55,8 @@ TempRoot::TempRoot()
     writeFile(path("/usr/bin/lpstat"), "#!/bin/sh\necho \"$LC_ALL $*\" >> '" + path("/lpstat.calls") +
                                            "'\ncat '" + path("/lpstat.out") + "' 2>/dev/null\nexit 0\n", 0755);
     writeFile(path("/usr/sbin/lpadmin"), "#!/bin/sh\necho \"$*\" >> '" + path("/lpadmin.calls") + "'\nexit 0\n", 0755);
+    writeFile(path("/usr/sbin/cupsenable"), "#!/bin/sh\necho \"$*\" >> '" + path("/cupsenable.calls") + "'\nexit 0\n",
+              0755);
 }
 
 TempRoot::~TempRoot()

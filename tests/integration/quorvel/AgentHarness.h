@@ -21,7 +21,8 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);
 
 // ROOT with var/run, tmp, var/log/cups, var/spool/cups, Users, the lpstat fake (prints
-// ROOT/lpstat.out) and the lpadmin fake (appends its arguments to ROOT/lpadmin.calls).
+// ROOT/lpstat.out) and the lpadmin and cupsenable fakes (append their arguments to
+// ROOT/lpadmin.calls and ROOT/cupsenable.calls).
 class TempRoot {
 public:
     TempRoot();
@@ -33,6 +34,7 @@ public:
     // Queues that `lpstat -v` lists, as "pellbluetooth://NAME" device lines.
     void setQueues(const std::vector<std::string>& printerNames) const;
     std::string lpadminCalls() const { return readFile(path("/lpadmin.calls")); }
+    std::string cupsenableCalls() const { return readFile(path("/cupsenable.calls")); }
     std::string printerFolder(const std::string& name) const { return path("/out/") + name; }
 
 private:
