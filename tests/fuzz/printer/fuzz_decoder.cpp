@@ -9,13 +9,11 @@
 #include <span>
 #include <string>
 
-namespace {
-
-// Pages up to this many bytes are also rendered, to exercise the PNG encoder without
-// letting one input spend the run on compression.
+// Pages up to this many bytes are also rendered, to exercise the PNG encoder without letting one
+// input spend the run on compression.
 constexpr std::size_t kMaxRenderedPageBytes = 64 * 1024;
 
-void require(bool condition, const char* what)
+static void require(bool condition, const char* what)
 {
     if (!condition) {
         std::fprintf(stderr, "fuzz_decoder: %s\n", what);
@@ -23,28 +21,20 @@ void require(bool condition, const char* what)
     }
 }
 
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::span<const std::uint8_t> stream(data, size);
     const auto whole = printer::CommandStreamDecoder::decodeAll(stream);
-
-    // Chunk sizes come from the input itself, so the fuzzer explores the cuts too; the
-    // sizes 1..64 reach every state boundary quickly.
+    // Chunk sizes 1..64 come from the input itself, so the fuzzer explores the cuts too.
     printer::CommandStreamDecoder chunked;
-    std::size_t at = 0;
-    std::size_t step = 0;
-    while (at < size) {
-        const std::size_t count = std::min<std::size_t>(1 + data[step++ % size] % 64, size - at);
+    for (std::size_t at = 0, step = 0, count = 0; at < size; at += count) {
+        count = std::min<std::size_t>(1 + data[step++ % size] % 64, size - at);
         chunked.feed(stream.subspan(at, count));
-        at += count;
     }
     chunked.finish();
-
-    require(chunked.commands() == whole.commands(), "commands differ between chunked and whole feeding");
-    require(chunked.pages() == whole.pages(), "pages differ between chunked and whole feeding");
-    require(chunked.flaggedCount() == whole.flaggedCount(), "flag counts differ");
+    require(chunked.commands() == whole.commands() && chunked.pages() == whole.pages() &&
+                chunked.flaggedCount() == whole.flaggedCount(),
+            "chunked and whole feeding differ");
     require(whole.bytesFed() == size, "not every byte was decoded");
 
     std::uint64_t covered = 0;
@@ -54,13 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)printer::describeCommand(command);
     }
     require(whole.droppedCommands() > 0 || covered == size, "items do not cover the stream");
-
     for (const auto& page : whole.pages()) {
-        if (page.packed.size() > kMaxRenderedPageBytes)
-            continue;
         std::string error;
-        const auto png = printer::encodePagePng(page, error);
-        require(png.has_value() == !page.empty(), "a page with rows did not render, or an empty one did");
+        if (page.packed.size() <= kMaxRenderedPageBytes)
+            require(printer::encodePagePng(page, error).has_value() == !page.empty(), "a page rendered wrongly");
     }
     return 0;
 }

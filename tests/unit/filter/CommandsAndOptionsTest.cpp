@@ -36,7 +36,8 @@ TEST(MediaType, BytesPerIndexAndFilterAndNothingForInvalidIndexes)
         {2, V, {0x1F, 0x80, 0x01, 0x30, 0x0A}}, {3, V, {0x1F, 0x80, 0x01, 0x40, 0x0A}},
         {4, V, {0x1F, 0x80, 0x01, 0x50, 0x0A}}, {0, T, {0x1F, 0x80, 0x02, 0x10, 0x0A}},
         // tessoral sends exit-paper first for the label indexes
-        {1, T, {0x1F, 0x11, 0x51, 0x1F, 0x80, 0x02, 0x20, 0x0A}}, {2, T, {0x1F, 0x11, 0x51, 0x1F, 0x80, 0x02, 0x30, 0x0A}},
+        {1, T, {0x1F, 0x11, 0x51, 0x1F, 0x80, 0x02, 0x20, 0x0A}},
+        {2, T, {0x1F, 0x11, 0x51, 0x1F, 0x80, 0x02, 0x30, 0x0A}},
         {5, V, {}}, {-1, V, {}}, {-2, T, {}}, {5, T, {}},
     };
     for (const auto& c : cases) {
@@ -101,7 +102,8 @@ TEST(FrameCommands, InitialisationAndEndJob)
 TEST(FilterLog, HexDumpStopsAt1023Characters)
 {
     const Bytes bytes(400, 0xAB);
-    const Captured c = capture([&](FILE*, FILE* log) { filter::printHexData(log, "Title", bytes.data(), bytes.size()); });
+    const Captured c =
+        capture([&](FILE*, FILE* log) { filter::printHexData(log, "Title", bytes.data(), bytes.size()); });
     const std::string entry = c.log.substr(c.log.find("] ") + 2);
     ASSERT_EQ(entry.back(), '\n');
     const std::string line = entry.substr(0, entry.size() - 1);
@@ -197,7 +199,8 @@ TEST(Options, WordsAtSpacesLaterWinsOthersIgnored)
     EXPECT_EQ(p.log.find("Parsed user options "), std::string::npos);
     // tessoral logs the word after each one, ending with "(null)".
     const std::string t = parse("PrintMode=1 Darkness=4", FilterVariant::Tessoral).log;
-    const std::size_t first = t.find("] Parsed user options Darkness=4:\n"), last = t.find("] Parsed user options (null):\n");
+    const std::size_t first = t.find("] Parsed user options Darkness=4:\n");
+    const std::size_t last = t.find("] Parsed user options (null):\n");
     ASSERT_NE(first, std::string::npos);
     EXPECT_LT(first, last);
     EXPECT_LT(last, t.find("] Parsed user options:\n"));

@@ -148,8 +148,8 @@ TEST(RasterPageReader, HostileSizesAreRefusedWithoutAllocating)
     EXPECT_NE(huge.log.find("Page too large: 70000x70000 pixels"), std::string::npos);
 
     // A 1-bit page whose raster is small but whose grey samples would not be.
-    EXPECT_NE(readAll(filtertest::rawRaster({{header(1u << 17, 1u << 12, 1, 1u << 14), {}}})).log.find("Page too large"),
-              std::string::npos);
+    const ReadJob bits = readAll(filtertest::rawRaster({{header(1u << 17, 1u << 12, 1, 1u << 14), {}}}));
+    EXPECT_NE(bits.log.find("Page too large"), std::string::npos);
 
     // Zero sizes: libcups refuses some of them itself; the reader refuses all of them.
     const std::string log = filtertest::capture([](FILE*, FILE* log) {
@@ -163,7 +163,8 @@ TEST(RasterPageReader, HostileSizesAreRefusedWithoutAllocating)
 TEST(RasterPageReader, APageWhoseDataEndsEarlyIsNotComplete)
 {
     const auto page = filtertest::patternPage(Pattern::Black, 16, 10);
-    const ReadJob job = readAll(filtertest::rawRaster({{page.header, Bytes(page.data.begin(), page.data.begin() + 96)}}));
+    const Bytes sixRows(page.data.begin(), page.data.begin() + 16 * 6);
+    const ReadJob job = readAll(filtertest::rawRaster({{page.header, sixRows}}));
     ASSERT_EQ(job.pages.size(), 1u);
     EXPECT_FALSE(job.pages[0].complete);
     EXPECT_NE(job.log.find("Raster data ended inside the page after 6 of 10 rows; page skipped.\n"),

@@ -1,10 +1,13 @@
-// The command-stream decoder: known commands, pages, flagged bytes, limits, and chunked = whole feeding.
+// The virtual printer: the decoder's commands, pages, flagged bytes, limits and chunked = whole feeding,
+// and PNG pages read back through libpng. Whole jobs of both filters are decoded by the round trip test.
 #include "printer/CommandStreamDecoder.h"
+#include "printer/PageRenderer.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string_view>
 #include <utility>
@@ -22,7 +25,7 @@ Bytes hex(std::string_view text)
     Bytes bytes;
     for (std::size_t i = 0; i + 1 < text.size(); i += text[i] == ' ' ? 1 : 2)
         if (text[i] != ' ')
-            bytes.push_back(static_cast<std::uint8_t>(std::strtoul(std::string(text.substr(i, 2)).c_str(), nullptr, 16)));
+            bytes.push_back(static_cast<std::uint8_t>(std::stoul(std::string(text.substr(i, 2)), nullptr, 16)));
     return bytes;
 }
 
@@ -76,31 +79,13 @@ TEST(CommandStreamDecoder, DecodesEachCommandAloneWithItsParameters)
         const DecodedCommand& command = decoder.commands()[0];
         EXPECT_EQ(command.length, c.bytes.size());
         EXPECT_TRUE(decoder.understoodCompletely());
-        EXPECT_EQ((std::tuple<int, int, int, int>(command.level, command.mediaSelector, command.mediaCode, command.feedDots)),
+        EXPECT_EQ((std::tuple<int, int, int, int>(command.level, command.mediaSelector, command.mediaCode,
+                                                  command.feedDots)),
                   std::tuple(c.level, c.selector, c.code, c.feed));
         if (c.kind == K::MediaType) {
             EXPECT_EQ(command.mediaIndex(), c.mediaIndex);
         }
     }
-}
-
-TEST(CommandStreamDecoder, DecodesWholeJobsOfBothFiltersInOrder)
-{
-    const Bytes image = hex("1D 76 30 00 01 00 02 00 F0 0F");
-    const Bytes job = Bytes(128, 0x00) + hex("10 FF 10 00 01 1F 11 51 1F 80 02 20 0A 10 FF F1 03") + image +
-                      hex("1D 0C 10 FF F1 45") + kSetKey + kSaveParameters + image + hex("1B 4A 60 1B BB BB");
-    const auto decoder = CommandStreamDecoder::decodeAll(job);
-    EXPECT_EQ(items(decoder), (Items{{K::BlankPreamble, 0}, {K::Darkness, 128}, {K::ExitPaper, 133},
-                                     {K::MediaType, 136}, {K::LineFeed, 140}, {K::Enable, 141}, {K::PrintImage, 145},
-                                     {K::LabelFeed, 155}, {K::Disable, 157}, {K::SetKey, 161},
-                                     {K::SaveParameters, 181}, {K::PrintImage, 210}, {K::ContinuousFeed, 220},
-                                     {K::EndJob, 223}}));
-    EXPECT_TRUE(decoder.understoodCompletely());
-    ASSERT_EQ(decoder.pages().size(), 2u);
-    EXPECT_EQ(decoder.pages()[1].number, 2u);
-    EXPECT_EQ(decoder.commands()[11].pageNumber, 2u);
-    EXPECT_EQ(decoder.pages()[0].packed, hex("F0 0F"));
-    EXPECT_EQ(decoder.bytesFed(), job.size());
 }
 
 TEST(CommandStreamDecoder, PageOf384By533KeepsRowsAsSentMostSignificantBitLeftmost)
@@ -111,15 +96,12 @@ TEST(CommandStreamDecoder, PageOf384By533KeepsRowsAsSentMostSignificantBitLeftmo
     rows[0] = 0x80;
     rows.back() = 0x01;
     const auto decoder = CommandStreamDecoder::decodeAll(hex("1D 76 30 00 30 00 15 02") + rows);
-    ASSERT_EQ(decoder.commands().size(), 1u);
-    EXPECT_EQ(decoder.commands()[0].bytesPerRow, 48);
-    EXPECT_EQ(decoder.commands()[0].rows, 533);
+    ASSERT_EQ(items(decoder), (Items{{K::PrintImage, 0}}));
     EXPECT_EQ(decoder.commands()[0].length, 8u + rows.size());
     ASSERT_EQ(decoder.pages().size(), 1u);
     const DecodedPage& page = decoder.pages()[0];
-    EXPECT_EQ(page.widthPixels(), 384u);
-    EXPECT_EQ(page.rows(), 533u);
-    EXPECT_FALSE(page.truncated);
+    EXPECT_EQ(std::tuple(page.bytesPerRow, page.widthPixels(), page.rows(), page.truncated),
+              std::tuple(48u, 384u, 533u, false));
     EXPECT_EQ(page.packed, rows);
     EXPECT_TRUE(page.black(0, 0) && page.black(383, 532));
     EXPECT_FALSE(page.black(1, 0) || page.black(382, 532));
@@ -205,8 +187,9 @@ TEST(CommandStreamDecoder, MemoryAndStoredItemsAreBounded)
     EXPECT_LE(decoder.pages()[0].packed.capacity(), std::size_t{4} << 20);
 
     // At most the command limit is stored, but every flag is counted.
-    const auto many = CommandStreamDecoder::decodeAll(Bytes(CommandStreamDecoder::kMaxStoredCommands + 2, 0x0A) + hex("07"));
-    EXPECT_EQ(many.commands().size(), CommandStreamDecoder::kMaxStoredCommands);
+    const std::size_t limit = CommandStreamDecoder::kMaxStoredCommands;
+    const auto many = CommandStreamDecoder::decodeAll(Bytes(limit + 2, 0x0A) + hex("07"));
+    EXPECT_EQ(many.commands().size(), limit);
     EXPECT_EQ(many.droppedCommands(), 3u);
     EXPECT_EQ(many.flaggedCount(), 1u);
 }
@@ -264,7 +247,8 @@ TEST(ChunkedFeeding, AnyChunkingGivesTheWholeStreamResult)
 
     for (std::size_t s = 0; s < streams.size(); ++s) {
         const auto whole = CommandStreamDecoder::decodeAll(streams[s]);
-        for (const auto& [smallest, largest] : {std::pair{1, 1}, std::pair{1, 7}, std::pair{20, 512}, std::pair{1, 4096}})
+        for (const auto& [smallest, largest] :
+             {std::pair{1, 1}, std::pair{1, 7}, std::pair{20, 512}, std::pair{1, 4096}})
             for (int round = 0; round < 5; ++round) {
                 SCOPED_TRACE("stream " + std::to_string(s) + ", chunks up to " + std::to_string(largest));
                 std::uniform_int_distribution<std::size_t> size(smallest, largest);
@@ -280,6 +264,74 @@ TEST(ChunkedFeeding, AnyChunkingGivesTheWholeStreamResult)
                 ASSERT_EQ(chunked.bytesFed(), streams[s].size());
             }
     }
+}
+
+DecodedPage randomPage(std::uint32_t bytesPerRow, std::uint32_t rows, unsigned seed)
+{
+    std::mt19937 random(seed);
+    DecodedPage page;
+    page.number = 1;
+    page.bytesPerRow = bytesPerRow;
+    page.announcedRows = rows;
+    page.packed.resize(std::size_t{bytesPerRow} * rows);
+    for (auto& byte : page.packed)
+        byte = static_cast<std::uint8_t>(random());
+    page.receivedBytes = page.packed.size();
+    return page;
+}
+
+// Reads the PNG (begun by libpng's `begin` reader) back as 8-bit grey and compares it dot for dot.
+void expectSameDots(const DecodedPage& page, png_image& image, bool opened)
+{
+    ASSERT_TRUE(opened) << image.message;
+    image.format = PNG_FORMAT_GRAY;
+    ASSERT_EQ(image.width, page.widthPixels());
+    ASSERT_EQ(image.height, page.rows());
+    std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) << image.message;
+    for (std::uint32_t y = 0; y < page.rows(); ++y)
+        for (std::uint32_t x = 0; x < page.widthPixels(); ++x)
+            ASSERT_EQ(pixels[std::size_t{y} * image.width + x], page.black(x, y) ? 0 : 255) << x << "," << y;
+}
+
+TEST(PageRenderer, PngRoundTripGivesBlackForEverySetBit)
+{
+    for (const auto& page : {randomPage(48, 533, 1), randomPage(1, 1, 2), randomPage(205, 17, 3)}) {
+        std::string error;
+        const auto png = encodePagePng(page, error);
+        ASSERT_TRUE(png) << error;
+        // A one-bit greyscale image: IHDR's bit depth and colour type.
+        ASSERT_GT(png->size(), 26u);
+        EXPECT_EQ((*png)[24], 1);
+        EXPECT_EQ((*png)[25], PNG_COLOR_TYPE_GRAY);
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        expectSameDots(page, image, png_image_begin_read_from_memory(&image, png->data(), png->size()) != 0);
+    }
+}
+
+TEST(PageRenderer, WritesAFileAndRefusesAnEmptyPageOrABadPath)
+{
+    char pattern[] = "/tmp/pb-printer-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path directory = pattern;
+    const DecodedPage page = randomPage(3, 9, 4);
+    std::string error;
+    ASSERT_TRUE(writePagePng(page, directory / "page-1.png", error)) << error;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    expectSameDots(page, image, png_image_begin_read_from_file(&image, (directory / "page-1.png").c_str()) != 0);
+
+    DecodedPage empty;
+    empty.bytesPerRow = 3;
+    empty.announcedRows = 5;
+    EXPECT_FALSE(writePagePng(empty, directory / "page-2.png", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(std::filesystem::exists(directory / "page-2.png"));
+    error.clear();
+    EXPECT_FALSE(writePagePng(page, directory / "missing" / "page-3.png", error));
+    EXPECT_FALSE(error.empty());
+    std::filesystem::remove_all(directory);
 }
 
 }  // namespace
