@@ -3,9 +3,18 @@
 # sample page through both filters and shows, as PNG, what the virtual printer would print; then
 # prints it the whole way, vellumar -> pellbluetooth -> FIFOs -> quorvel -> a simulated printer.
 #   scripts/demo.sh [OUTDIR]
+# With --discover it instead lists devices as CUPS would, on the simulated radio: the agent is
+# connected to one printer that has a queue, and the listing shows the device line of a second
+# one that has none; once its queue exists the agent connects it and sets the queue idle.
+#   scripts/demo.sh --discover [OUTDIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+discover=0
+if [[ "${1:-}" == --discover ]]; then
+  discover=1
+  shift
+fi
 out=$(realpath -m "${1:-out/demo}")
 build=build/plain
 
@@ -13,6 +22,50 @@ scripts/setup.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target vellumar tessoral pb-raster-writer pb-render pellbluetooth quorvel >/dev/null
 bin=$(realpath "$build/bin")
+
+# Waits up to 10 s for PATTERN in FILE.
+wait_for() {  # pattern file
+  for _ in $(seq 100); do
+    grep -q -- "$1" "$2" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Device discovery: fake lpstat/lpadmin/cupsenable stand in for CUPS; the queue list is a file
+# the step rewrites when "CUPS" adds the queue.
+discover_devices() {
+  local root="$out/root" queued=KRV38-A1 offered=QMT53-0042
+  rm -rf "$out" && mkdir -p "$root/var/log/cups" "$root/var/run" "$root/tmp" "$root/usr/bin" "$root/usr/sbin"
+  export PELLBLUETOOTH_ROOT="$root"
+  printf '#!/bin/sh\ncat "%s"\n' "$root/lpstat.out" >"$root/usr/bin/lpstat"
+  printf '#!/bin/sh\necho "lpadmin $*" >>"%s"\n' "$root/cups.calls" >"$root/usr/sbin/lpadmin"
+  printf '#!/bin/sh\necho "cupsenable $*" >>"%s"\n' "$root/cups.calls" >"$root/usr/sbin/cupsenable"
+  chmod 755 "$root/usr/bin/lpstat" "$root/usr/sbin/lpadmin" "$root/usr/sbin/cupsenable"
+  echo "device for $queued: pellbluetooth://$queued" >"$root/lpstat.out"
+
+  QUORVEL_BLE=sim QUORVEL_SIM_PRINTERS="$queued,$offered" QUORVEL_SIM_OUT="$out/printed" \
+    "$bin/quorvel" >"$out/agent.out" 2>&1 &
+  discover_agent=$!
+  local agent_log="$root/var/log/cups/pellbluetooth_backend.log"
+  wait_for "Connected to $queued" "$agent_log"
+  echo "== agent connected to $queued (it has a queue); listing devices as CUPS would"
+  "$bin/pellbluetooth" >"$out/listing.out" 2>&1 &
+  discover_listing=$!
+  trap 'kill "$discover_agent" "$discover_listing" 2>/dev/null || true' EXIT
+  wait_for "addPrint $offered" "$agent_log" || true
+  grep '^direct ' "$out/listing.out" | sort -u
+  echo "== adding the queue of $offered as CUPS would"
+  echo "device for $offered: pellbluetooth://$offered" >>"$root/lpstat.out"
+  wait_for "Connected to $offered" "$agent_log" && wait_for "cupsenable $offered" "$root/cups.calls" || true
+  grep "$offered" "$root/cups.calls" || echo "no queue change for $offered; see $agent_log" >&2
+  echo "Agent log:  $agent_log"
+}
+
+if ((discover)); then
+  discover_devices
+  exit 0
+fi
 
 # The filters log under a private root, never into the machine's /var/log/cups.
 rm -rf "$out" && mkdir -p "$out/root/var/log/cups" "$out/root/var/run" "$out/root/tmp" \
