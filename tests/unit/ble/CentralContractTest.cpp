@@ -44,8 +44,8 @@ protected:
         std::shared_ptr<Peripheral> printer;
         waitFor([&] {
             for (const Event& e : recorder_->events)
-                if (e.kind == Kind::discover && e.peripheral->name() == rig_->printerName()) printer = e.peripheral;
-            return printer != nullptr;
+                if (e.kind == Kind::discover && e.peripheral->name() == rig_->printerName()) return !!(printer = e.peripheral);
+            return false;
         });
         call([&] { central_->stopScan(); });
         return printer;
@@ -93,19 +93,15 @@ protected:
     }
 
     // Connects, finds the GATT and turns on credit reports; returns the first grant.
-    int readyForData(std::shared_ptr<Peripheral>& printer, Gatt& gatt) {
-        printer = connectPrinter();
-        if (!printer) return 0;
-        gatt = discoverGatt(printer);
-        if (!gatt.credit || !gatt.data) return 0;
-        call([&] { printer->setNotifyValue(true, gatt.credit); });
-        waitFor([&] { return creditsGranted(gatt.credit) > 0; });
-        return creditsGranted(gatt.credit);
+    int readyForData() {
+        if (!(printer_ = connectPrinter())) return 0;
+        gatt_ = discoverGatt(printer_);
+        if (!gatt_.credit || !gatt_.data) return 0;
+        call([&] { printer_->setNotifyValue(true, gatt_.credit); });
+        waitFor([&] { return creditsGranted(gatt_.credit) > 0; });
+        return creditsGranted(gatt_.credit);
     }
-
-    void write(const std::shared_ptr<Peripheral>& printer, const Gatt& gatt, Bytes bytes) {
-        call([&] { printer->writeValue(std::move(bytes), gatt.data, WriteType::withoutResponse); });
-    }
+    void write(Bytes bytes) { call([&] { printer_->writeValue(std::move(bytes), gatt_.data, WriteType::withoutResponse); }); }
 
     asio::io_context io_;
     asio::executor_work_guard<asio::io_context::executor_type> keepRunning_ = asio::make_work_guard(io_);
@@ -113,6 +109,8 @@ protected:
     std::unique_ptr<RadioRig> rig_;
     std::shared_ptr<Central> central_;
     std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+    std::shared_ptr<Peripheral> printer_;
+    Gatt gatt_;
 };
 
 TEST_P(CentralContract, PowerOffDisconnectsFirstThenReportsTheStateAndStopsScanning) {
@@ -222,12 +220,10 @@ const Bytes kSmallJob{0x10, 0xFF, 0xF1, 0x03, 0x1D, 0x76, 0x30, 0x00, 0x02, 0x00
                       0xF0, 0x0F, 0x81, 0xFF, 0x10, 0xFF, 0xF1, 0x45};
 
 TEST_P(CentralContract, WritesWithoutResponseArriveInOrderAndArePrinted) {
-    std::shared_ptr<Peripheral> printer;
-    Gatt gatt;
-    ASSERT_GE(readyForData(printer, gatt), 3);
-    write(printer, gatt, Bytes(kSmallJob.begin(), kSmallJob.begin() + 7));
-    write(printer, gatt, Bytes(kSmallJob.begin() + 7, kSmallJob.begin() + 14));
-    write(printer, gatt, Bytes(kSmallJob.begin() + 14, kSmallJob.end()));
+    ASSERT_GE(readyForData(), 3);
+    write(Bytes(kSmallJob.begin(), kSmallJob.begin() + 7));
+    write(Bytes(kSmallJob.begin() + 7, kSmallJob.begin() + 14));
+    write(Bytes(kSmallJob.begin() + 14, kSmallJob.end()));
     ASSERT_TRUE(waitFor([&] { return rig_->printedStream().size() >= kSmallJob.size(); }));
     EXPECT_EQ(rig_->printedStream(), kSmallJob);
 
@@ -241,57 +237,51 @@ TEST_P(CentralContract, WritesWithoutResponseArriveInOrderAndArePrinted) {
     const auto pagePath = rig_->pageFolder() / "page-1.png";
     ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(pagePath); }));
     std::ifstream in(pagePath, std::ios::binary);
-    const std::vector<std::uint8_t> written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(written, *png);
+    EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}), *png);
     EXPECT_FALSE(std::filesystem::exists(rig_->pageFolder() / "page-2.png"));
 }
 
 TEST_P(CentralContract, CreditsComeBackAsThePrinterConsumesAndStopWhenItStopsGranting) {
-    std::shared_ptr<Peripheral> printer;
-    Gatt gatt;
-    const int initial = readyForData(printer, gatt);
+    const int initial = readyForData();
     ASSERT_GT(initial, 0);
-    for (int i = 0; i < initial; ++i) write(printer, gatt, Bytes(10, 0x0A));
-    ASSERT_TRUE(waitFor([&] { return creditsGranted(gatt.credit) == 2 * initial; }));
+    for (int i = 0; i < initial; ++i) write(Bytes(10, 0x0A));
+    ASSERT_TRUE(waitFor([&] { return creditsGranted(gatt_.credit) == 2 * initial; }));
 
     rig_->setGrantingCredits(false);
-    for (int i = 0; i < initial; ++i) write(printer, gatt, Bytes(10, 0x0A));
+    for (int i = 0; i < initial; ++i) write(Bytes(10, 0x0A));
     const std::size_t expectedBytes = 2 * initial * 10;
     ASSERT_TRUE(waitFor([&] { return rig_->printedStream().size() == expectedBytes; }));
     runFor(rig_->advertisingInterval() * 5);
-    EXPECT_EQ(creditsGranted(gatt.credit), 2 * initial);
+    EXPECT_EQ(creditsGranted(gatt_.credit), 2 * initial);
 
     rig_->setGrantingCredits(true);
-    EXPECT_TRUE(waitFor([&] { return creditsGranted(gatt.credit) == 3 * initial; }));
+    EXPECT_TRUE(waitFor([&] { return creditsGranted(gatt_.credit) == 3 * initial; }));
 }
 
 TEST_P(CentralContract, LinkDropMidTransferEndsTheConnectionAndLosesLaterWrites) {
-    std::shared_ptr<Peripheral> printer;
-    Gatt gatt;
-    ASSERT_GE(readyForData(printer, gatt), 2);
-    write(printer, gatt, Bytes(kSmallJob.begin(), kSmallJob.begin() + 10));
+    ASSERT_GE(readyForData(), 2);
+    write(Bytes(kSmallJob.begin(), kSmallJob.begin() + 10));
     ASSERT_TRUE(waitFor([&] { return rig_->printedStream().size() == 10; }));
 
     rig_->dropLink();
     ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::disconnect) == 1; }));
     EXPECT_TRUE(recorder_->last(Kind::disconnect)->failed);
-    EXPECT_EQ(printer->state(), PeripheralState::disconnected);
-    write(printer, gatt, Bytes(kSmallJob.begin() + 10, kSmallJob.end()));
+    EXPECT_EQ(printer_->state(), PeripheralState::disconnected);
+    write(Bytes(kSmallJob.begin() + 10, kSmallJob.end()));
     runFor(rig_->advertisingInterval() * 3);
     EXPECT_EQ(rig_->printedStream().size(), 10u);
 
     // A new connection starts the credit exchange afresh.
-    const int before = creditsGranted(gatt.credit);
-    call([&] { central_->connect(printer); });
-    ASSERT_TRUE(waitFor([&] { return printer->state() == PeripheralState::connected; }));
-    const Gatt again = discoverGatt(printer);
+    const int before = creditsGranted(gatt_.credit);
+    call([&] { central_->connect(printer_); });
+    ASSERT_TRUE(waitFor([&] { return printer_->state() == PeripheralState::connected; }));
+    const Gatt again = discoverGatt(printer_);
     ASSERT_TRUE(again.credit);
-    call([&] { printer->setNotifyValue(true, again.credit); });
-    EXPECT_TRUE(waitFor([&] { return creditsGranted(again.credit) > before || creditsGranted(gatt.credit) > before; }));
+    call([&] { printer_->setNotifyValue(true, again.credit); });
+    EXPECT_TRUE(waitFor([&] { return creditsGranted(again.credit) > before || creditsGranted(gatt_.credit) > before; }));
 }
 
 TEST_P(CentralContract, OperationsCalledFromCallbacksDeliverLater) {
-    std::shared_ptr<Service> service;
     recorder_->onEvent = [&](const Event& e) {
         if (e.kind == Kind::discover && e.peripheral->name() == rig_->printerName()) {
             central_->stopScan();
