@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -109,6 +110,7 @@ TEST(FilterJobs, FramesByteForByte)
         EXPECT_NE(log.find(job.logLine), std::string::npos) << log;
         EXPECT_EQ(log.find("Failed to allocate"), std::string::npos);
         EXPECT_EQ(log.find("Resized page") != std::string::npos, std::string(job.queue) == "T53-office");
+        EXPECT_EQ(std::filesystem::exists(root.path() + "/var/log/cups/image_buffer1"), job.variant == T);
     }
 }
 
