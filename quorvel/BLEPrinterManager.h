@@ -112,7 +112,8 @@ public:
     // printerPeripheral without a name), replacing any job still pending. Sends what the
     // printer's credits allow now; credit grants send the rest. Replies "status finished"
     // once the last chunk is written, or "status error" when the printer has no
-    // write-without-response characteristic.
+    // write-without-response characteristic or its link drops after part of the job went out
+    // (the job is then dropped; one not yet started waits for the next link).
     void sendPrintData(const std::optional<std::string>& name, ble::Bytes data);
     // Sends chunks of the pending job while credits last; nothing without a pending job.
     void continueSendingData();
@@ -189,7 +190,7 @@ private:
         std::size_t sendDataOffset = 0;
         std::shared_ptr<ble::Peripheral> target;
     };
-    enum class SendOutcome { idle, waiting, finished, noDataCharacteristic };
+    enum class SendOutcome { idle, waiting, finished, noDataCharacteristic, linkLost };
 
     void log(std::string_view line) const;
     void printLine(const std::string& line) const;
@@ -206,8 +207,12 @@ private:
     void stopConnectLocked();
     bool isYF316DeviceLocked() const;
     SendOutcome sendWhileCreditsLast();
+    void logChunkSent(std::size_t length, std::size_t offset, std::size_t total) const;
     void writeToLink(const PrinterLink* link, ble::Bytes data, bool withResp);
     void endTransfer();
+    // Ends the transfer to `peripheral` when its link fell after part of the job was written;
+    // true when it did (the caller replies "status error").
+    bool abandonTransferCutShort(const std::shared_ptr<ble::Peripheral>& peripheral, const std::string& name);
 
     // Without mutex_ held.
     void finishSending(SendOutcome outcome);

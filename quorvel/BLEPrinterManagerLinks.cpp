@@ -75,16 +75,33 @@ void BLEPrinterManager::didDisconnect(ble::Central& central, const std::shared_p
     (void)central;
     const std::optional<std::string> name = peripheral ? peripheral->name() : std::nullopt;
     printLine("Disconnected from peripheral: " + name.value_or("Unknown") + ", error: " + describe(error));
+    bool jobLost = false;
     {
         std::lock_guard lock(mutex_);
         // Credits and characteristics are the ended link's: a reconnected printer grants and
-        // declares them afresh. A job waiting for this printer stays pending.
+        // declares them afresh.
         std::erase_if(links_, [&](const PrinterLink& link) { return link.peripheral == peripheral; });
-        if (!name) return;
-        connectedDevices_.erase(*name);
-        printerPeripheral_.reset();
+        jobLost = abandonTransferCutShort(peripheral, name.value_or("Unknown"));
+        if (name) {
+            connectedDevices_.erase(*name);
+            printerPeripheral_.reset();
+        }
     }
-    if (queueTracker_) queueTracker_->setPrinterOffline(*name);
+    if (jobLost) finishSending(SendOutcome::linkLost);
+    if (name && queueTracker_) queueTracker_->setPrinterOffline(*name);
+}
+
+bool BLEPrinterManager::abandonTransferCutShort(const std::shared_ptr<ble::Peripheral>& peripheral,
+                                                const std::string& name) {
+    // A job waiting for this printer, none of it written yet, stays pending and goes out on
+    // the next link. Once chunks have gone out the job cannot be finished soundly: writes
+    // without response are never acknowledged, so those still in flight when the link fell
+    // are lost, and resuming at the offset would print a corrupted label reported as printed.
+    if (!transfer_.pendingData || transfer_.target != peripheral || transfer_.sendDataOffset == 0) return false;
+    log("Link to " + name + " lost mid-job after " + std::to_string(transfer_.sendDataOffset) + "/" +
+        std::to_string(transfer_.pendingData->size()) + " bytes: job abandoned");
+    endTransfer();
+    return true;
 }
 
 void BLEPrinterManager::didDiscoverServices(const std::shared_ptr<ble::Peripheral>& peripheral,

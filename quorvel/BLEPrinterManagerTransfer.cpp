@@ -7,6 +7,7 @@
 #include "quorvel/ReplyChannel.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace quorvel {
 
@@ -70,14 +71,34 @@ BLEPrinterManager::SendOutcome BLEPrinterManager::sendWhileCreditsLast() {
         link->credit -= 1;
         transfer_.sendDataOffset = offset + length;
         writeToLink(link, std::move(chunk), false);
-        log("已发送 " + std::to_string(length) + " 字节, 当前偏移量：" + std::to_string(transfer_.sendDataOffset) +
-            "/" + std::to_string(total));
+        logChunkSent(length, transfer_.sendDataOffset, total);
         if (transfer_.sendDataOffset >= total) {
             log("已成功发送所有数据到打印机");
             endTransfer();
             return SendOutcome::finished;
         }
     }
+}
+
+// Once per chunk, so the line is put together without temporaries.
+void BLEPrinterManager::logChunkSent(std::size_t length, std::size_t offset, std::size_t total) const {
+    constexpr std::string_view kSent = "已发送 ";
+    constexpr std::string_view kOffset = " 字节, 当前偏移量：";
+    constexpr std::size_t kNumberRoom = 3 * 20 + 1;  // three 64-bit numbers and the slash
+    std::string line;
+    line.reserve(kSent.size() + kOffset.size() + kNumberRoom);
+    const auto append = [&line](std::size_t number) {
+        char digits[20];
+        const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+        line.append(digits, end);
+    };
+    line += kSent;
+    append(length);
+    line += kOffset;
+    append(offset);
+    line += '/';
+    append(total);
+    log(line);
 }
 
 void BLEPrinterManager::endTransfer() {
@@ -92,6 +113,8 @@ void BLEPrinterManager::finishSending(SendOutcome outcome) {
         reply = std::string(pb::kStatusFinished);
     } else if (outcome == SendOutcome::noDataCharacteristic) {
         log("No write-without-response characteristic: job not sent");
+        reply = std::string(kStatusError);
+    } else if (outcome == SendOutcome::linkLost) {
         reply = std::string(kStatusError);
     } else {
         return;
