@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t\r\n";
 constexpr std::uint64_t kMaxMtu = 512;  // the longest attribute value
+constexpr std::uint64_t kMaxSimBufferChunks = 65535;
 constexpr std::string_view kInstantRate = "instant";
 
 std::string_view trim(std::string_view text) {
@@ -67,6 +68,12 @@ void readSimulatorSettings(const EnvironmentLookup& environment, const LogFuncti
     readCount(environment, log, kSimCreditLimitVariable, 0, UINT64_MAX, [&](auto v) { settings.creditLimit = v; });
     readCount(environment, log, kSimDropAfterVariable, 0, UINT64_MAX,
               [&](auto v) { settings.dropLinkAfterBytes = v; });
+    // A roomier printer: its first grant is the whole buffer, and freed slots go out once half
+    // of it is free, so that a fast printer sends few reports.
+    readCount(environment, log, kSimCreditsVariable, 1, kMaxSimBufferChunks, [&](auto v) {
+        settings.bufferChunks = static_cast<std::uint16_t>(v);
+        settings.creditBatch = static_cast<std::uint16_t>((v + 1) / 2);
+    });
 }
 
 }  // namespace

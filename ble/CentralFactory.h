@@ -25,6 +25,7 @@ inline constexpr const char* kSimRateVariable = "QUORVEL_SIM_RATE";          // 
 inline constexpr const char* kSimMtuVariable = "QUORVEL_SIM_MTU";            // chunk length reported
 inline constexpr const char* kSimCreditLimitVariable = "QUORVEL_SIM_CREDIT_LIMIT";  // stop granting after N
 inline constexpr const char* kSimDropAfterVariable = "QUORVEL_SIM_DROP_AFTER";      // drop the link after N bytes
+inline constexpr const char* kSimCreditsVariable = "QUORVEL_SIM_CREDITS";  // buffer in chunks: first grant, 1-65535
 
 enum class RadioKind { bluez, simulated };
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -36,11 +37,16 @@ protected:
 
 private:
     void createLogFile();
+    void appendTime(std::string& line);
 
     std::string logFilePath_;
     std::function<bool()> isMainThread_;
     std::FILE* console_ = nullptr;
     std::mutex consoleMutex_;
+    // The time stamp of the second last logged in. Guarded by timeMutex_.
+    std::mutex timeMutex_;
+    std::time_t timeSecond_ = 0;
+    std::string timeText_;
     // The log file, open for appending between lines; reopened (never created) once the file
     // has been removed. Guarded by fileMutex_.
     std::mutex fileMutex_;

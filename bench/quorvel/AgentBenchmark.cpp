@@ -180,7 +180,8 @@ int throughput(const std::string& agentProgram)
     const std::string hex = pb::encodeHex(job);
     const double baseline = fifoCopySeconds(hex);
 
-    Agent agent(agentProgram, root, {"QUORVEL_SIM_RATE=instant", "QUORVEL_SIM_MTU=512"});
+    // A printer that consumes at once and grants its whole buffer, then half of it at a time.
+    Agent agent(agentProgram, root, {"QUORVEL_SIM_RATE=instant", "QUORVEL_SIM_MTU=512", "QUORVEL_SIM_CREDITS=4096"});
     std::this_thread::sleep_for(300ms);
     const double cpuBefore = cpuSeconds(agent.pid());
     const auto start = Clock::now();

@@ -126,10 +126,14 @@ void VirtualPrinter::grantFreeSlots(bool evenBelowBatch) {
     }
     if (free == 0) return;
     if (free < settings_.creditBatch && !evenBelowBatch && outstanding_ != 0) return;
-    free = std::min(free, kMaxCreditsPerReport);
     outstanding_ += free;
     stats_.creditsGranted += free;
-    report(PrinterGatt::credit(), Bytes{kCreditReport, static_cast<std::uint8_t>(free)});
+    // A report counts at most 255 credits: a larger grant goes out as several.
+    while (free > 0) {
+        const std::uint64_t count = std::min(free, kMaxCreditsPerReport);
+        report(PrinterGatt::credit(), Bytes{kCreditReport, static_cast<std::uint8_t>(count)});
+        free -= count;
+    }
 }
 
 }  // namespace ble::sim

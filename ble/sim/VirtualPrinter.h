@@ -20,11 +20,17 @@ namespace ble::sim {
 // The printer's service and characteristics, in the order it declares them. The notifying
 // FF03 comes last, so a central that keeps the last notifying characteristic keeps FF03.
 struct PrinterGatt {
-    static Uuid service() { return Uuid::from16(0xFF00); }
-    static Uuid command() { return Uuid::from16(0xFF01); }  // write with response; notifies status and error reports
-    static Uuid data() { return Uuid::from16(0xFF02); }     // write without response: job data
-    static Uuid credit() { return Uuid::from16(0xFF03); }   // notifies credit and MTU reports
-    static Uuid info() { return Uuid::from16(0xFF04); }     // read: firmware text
+    // Made once: every data write and credit grant compares against them.
+    static const Uuid& service() { return shortUuid<0xFF00>(); }
+    static const Uuid& command() { return shortUuid<0xFF01>(); }  // write with response; notifies status and error reports
+    static const Uuid& data() { return shortUuid<0xFF02>(); }     // write without response: job data
+    static const Uuid& credit() { return shortUuid<0xFF03>(); }   // notifies credit and MTU reports
+    static const Uuid& info() { return shortUuid<0xFF04>(); }     // read: firmware text
+    template <std::uint16_t Short>
+    static const Uuid& shortUuid() {
+        static const Uuid uuid = Uuid::from16(Short);
+        return uuid;
+    }
 
     struct CharacteristicLayout {
         Uuid uuid;
@@ -40,8 +46,8 @@ inline constexpr std::string_view kFirmwareText = "SIM-1.0";
 
 struct PrinterSettings {
     std::uint16_t mtu = 182;          // chunk length the printer reports
-    std::uint8_t bufferChunks = 16;   // writes the printer holds at once: its first grant
-    std::uint8_t creditBatch = 4;     // freed slots are granted this many at a time, or when the sender has none
+    std::uint16_t bufferChunks = 16;  // writes the printer holds at once: its first grant (255 per report)
+    std::uint16_t creditBatch = 4;    // freed slots are granted this many at a time, or when the sender has none
     std::uint64_t bytesPerSecond = 0; // consumption rate; 0 consumes at once
     std::uint64_t creditLimit = 0;    // no more grants after this many credits in all; 0: no limit
     std::uint64_t dropLinkAfterBytes = 0;  // ask the radio once to drop the link after this many data bytes; 0: never
