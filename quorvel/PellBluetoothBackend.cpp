@@ -3,6 +3,7 @@
 #include "quorvel/PellBluetoothBackend.h"
 
 #include "common/Channel.h"
+#include "common/HexText.h"
 #include "common/RootPath.h"
 #include "common/Words.h"
 #include "quorvel/MessageDispatcher.h"
@@ -279,8 +280,10 @@ std::optional<std::vector<std::uint8_t>> PellBluetoothBackend::hexStringToData(s
 void PellBluetoothBackend::doPrint(std::string received)
 {
     log("do print " + bleManager_.deviceName().value_or("") + "  data: " + std::to_string(received.size()));
-    std::optional<std::vector<std::uint8_t>> decoded;
-    if (pb::isValidUtf8(received))
+    // The usual text is plain hexadecimal digits, decoded at once; anything else (signs,
+    // characters of several bytes) goes through the character-wise reading.
+    std::optional<std::vector<std::uint8_t>> decoded = pb::decodeHex(received);
+    if (!decoded && pb::isValidUtf8(received))
         decoded = hexStringToData(received);
     if (!decoded) {
         std::puts("十六进制字符串转换为数据失败，发送原始数据");

@@ -74,7 +74,7 @@ TEST(AgentChain, AJobBeforeItsPrinterIsConnectedIsPrintedOnceItConnects) {
     EXPECT_TRUE(sameBytes(readFile(root.printerFolder(kPrinter) + "/stream.bin"), readFile(job)));
 }
 
-TEST(AgentChain, APrinterThatDropsTheLinkMidJobGoesOfflineAndComesBackWithNothingPrintedTwice) {
+TEST(AgentChain, APrinterThatDropsTheLinkMidJobFailsTheJobGoesOfflineAndComesBack) {
     TempRoot root;
     root.setQueues({kPrinter});
     constexpr std::size_t kDropAfter = 6000;
@@ -82,21 +82,27 @@ TEST(AgentChain, APrinterThatDropsTheLinkMidJobGoesOfflineAndComesBackWithNothin
     ASSERT_TRUE(agent.waitForLog("Connected to KRV38-A1"));
     const std::string job = filteredJob(root, kPrinter, 2);
 
+    // Chunks written into a dying link are lost with it, so the job cannot be finished
+    // correctly: it is reported as failed, never as printed.
     BackendRun run = runBackend(root, kPrinter, job);
-    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_EQ(run.output.find("Print job finished"), std::string::npos) << run.output;
+    EXPECT_TRUE(agent.waitForLog("lost mid-job after"));
     // Offline at the drop, online again once the new scan has found and connected it.
-    const std::string calls = root.lpadminCalls();
-    const auto offline = calls.find("-p KRV38-A1 -o printer-state=5");
-    ASSERT_NE(offline, std::string::npos) << calls;
-    EXPECT_NE(calls.find("-p KRV38-A1 -o printer-state=3", offline), std::string::npos) << calls;
+    std::string calls;
+    ASSERT_TRUE(waitUntil([&] {
+        calls = root.lpadminCalls();
+        const auto offline = calls.find("-p KRV38-A1 -o printer-state=5");
+        return offline != std::string::npos &&
+               calls.find("-p KRV38-A1 -o printer-state=3", offline) != std::string::npos;
+    }, 20s)) << calls;
     EXPECT_EQ(agent.process().waitExit(0s), std::nullopt);  // still running
-    // Chunks written into the dying link are lost with it (the transfer goes on at its offset
-    // after the reconnection); what the printer got before the drop is the job's start, and
-    // nothing comes twice.
+    // The printer holds the job's start and nothing is sent again after the reconnection.
     const std::string printed = readFile(root.printerFolder(kPrinter) + "/stream.bin");
     const std::string sent = readFile(job);
-    EXPECT_LE(printed.size(), sent.size());
-    EXPECT_TRUE(sameBytes(printed.substr(0, kDropAfter), sent.substr(0, kDropAfter)));
+    EXPECT_GE(printed.size(), kDropAfter);
+    EXPECT_LT(printed.size(), sent.size());
+    EXPECT_TRUE(sameBytes(printed, sent.substr(0, printed.size())));
 }
 
 TEST(AgentChain, APrinterThatStopsGrantingCreditsEndsTheBackendAtItsWaitWithNothingPrintedTwice) {
