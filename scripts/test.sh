@@ -9,6 +9,18 @@ jobs=$(nproc)
 
 scripts/setup.sh
 
+# The executables behind the ctest tests that carry LABEL, in a configured build folder,
+# plus everything those executables depend on (CMake builds dependencies itself).
+ctest_targets_with_label() {
+  ctest --test-dir "$1" -L "$2" --show-only=json-v1 |
+    python3 -c 'import json,sys,os
+names=set()
+for t in json.load(sys.stdin)["tests"]:
+    if not t.get("command"): continue
+    names.add(os.path.basename(t["command"][0]))
+print(" ".join(sorted(names)))'
+}
+
 echo "== plain build and tests"
 cmake -S . -B build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/plain -j "$jobs"
@@ -22,14 +34,15 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 echo "== ThreadSanitizer: the agent's tests"
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPB_TSAN=ON -DPB_BENCH=OFF >/dev/null
-cmake --build build/tsan -j "$jobs"
+# Only what the agent's tests run: the test programs and the programs they start.
+cmake --build build/tsan -j "$jobs" --target $(ctest_targets_with_label build/plain agent)
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build/tsan -L agent --output-on-failure -j "$jobs"
 
 if [ -f tests/fuzz/CMakeLists.txt ]; then
   echo "== fuzz targets, ${FUZZ_SECONDS}s each"
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPB_FUZZ=ON \
     -DPB_TESTS=OFF -DPB_BENCH=OFF >/dev/null
-  cmake --build build/fuzz -j "$jobs"
+  cmake --build build/fuzz -j "$jobs" --target $(cmake --build build/fuzz --target help | sed -n 's/^\.\.\. \(fuzz_[A-Za-z0-9_]*\).*/\1/p')
   for target in $(find build/fuzz/bin -maxdepth 1 -type f -name "fuzz_*" -perm -u+x | sort); do
     [ -x "$target" ] || continue
     corpus=$(mktemp -d)
