@@ -1,7 +1,7 @@
 // The backend's log file and console lines.
 #include "backend/Logger.h"
 
-#include "common/Fifo.h"
+#include "common/LogFile.h"
 #include "common/LogLine.h"
 #include "common/MainQueue.h"
 #include "common/Paths.h"
@@ -14,12 +14,6 @@
 #include <chrono>
 
 namespace backend {
-
-namespace {
-
-constexpr mode_t kLogFileMode = 0666;
-
-}  // namespace
 
 Logger& Logger::shared()
 {
@@ -37,17 +31,10 @@ Logger::Logger(std::string logFilePath, std::function<bool()> isMainThread, std:
 
 void Logger::createLogFile()
 {
-    if (pb::pathExists(logFilePath_)) {
+    if (pb::ensureLogFile(logFilePath_))
         log("Log file already exists at: " + logFilePath_);
-        return;
-    }
-    int fd = ::open(logFilePath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, kLogFileMode);
-    if (fd >= 0) {
-        ::close(fd);
-        // The mode given to open() is cut by the umask; everyone must be able to append.
-        chmod(logFilePath_.c_str(), kLogFileMode);
-    }
-    log("Log file created at: " + logFilePath_);
+    else
+        log("Log file created at: " + logFilePath_);
 }
 
 void Logger::log(std::string_view message)

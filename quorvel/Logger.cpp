@@ -1,7 +1,7 @@
 // The agent's log file and console lines.
 #include "quorvel/Logger.h"
 
-#include "common/Fifo.h"
+#include "common/LogFile.h"
 #include "common/LogLine.h"
 #include "common/MainQueue.h"
 #include "common/Paths.h"
@@ -19,8 +19,6 @@ namespace quorvel {
 
 namespace {
 
-// Backend runs (as root) and the agent (as a user) append to the same folder of logs.
-constexpr mode_t kLogFileMode = 0666;
 // Room for the thread tag, the time stamp and the separators around a message.
 constexpr std::size_t kEntryOverhead = 64;
 
@@ -42,17 +40,10 @@ Logger::Logger(std::string logFilePath, std::function<bool()> isMainThread, std:
 
 void Logger::createLogFile()
 {
-    if (pb::pathExists(logFilePath_)) {
+    if (pb::ensureLogFile(logFilePath_))
         log("Log file already exists at: " + logFilePath_);
-        return;
-    }
-    int fd = ::open(logFilePath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, kLogFileMode);
-    if (fd >= 0) {
-        ::close(fd);
-        // open()'s mode is cut by the umask.
-        chmod(logFilePath_.c_str(), kLogFileMode);
-    }
-    log("Log file created at: " + logFilePath_);
+    else
+        log("Log file created at: " + logFilePath_);
 }
 
 Logger::~Logger()
