@@ -7,7 +7,9 @@ namespace {
 
 constexpr char kDigits[] = "0123456789abcdef";
 
-int digitValue(char c)
+}  // namespace
+
+int hexDigitValue(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -17,8 +19,6 @@ int digitValue(char c)
         return c - 'A' + 10;
     return -1;
 }
-
-}  // namespace
 
 void appendHex(std::span<const std::uint8_t> bytes, std::string& text)
 {
@@ -43,8 +43,8 @@ std::optional<std::vector<std::uint8_t>> decodeHex(std::string_view text)
         return std::nullopt;
     std::vector<std::uint8_t> bytes(text.size() / 2);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        int high = digitValue(text[2 * i]);
-        int low = digitValue(text[2 * i + 1]);
+        int high = hexDigitValue(text[2 * i]);
+        int low = hexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         bytes[i] = static_cast<std::uint8_t>((high << 4) | low);

@@ -22,4 +22,7 @@ std::string encodeHex(std::span<const std::uint8_t> bytes);
 // length or any other character gives nullopt.
 std::optional<std::vector<std::uint8_t>> decodeHex(std::string_view text);
 
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+int hexDigitValue(char c);
+
 }  // namespace pb

@@ -26,31 +26,20 @@ namespace {
 constexpr const char* kSpoolFolder = "/var/spool/cups";
 constexpr const char* kUsersFolder = "/Users";
 
-int hexDigit(unsigned char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // One pair of characters as an unsigned 8-bit number in base 16, the way a number parser that
 // accepts a sign reads it: "1b", "+f" (15) and "-0" (0) parse; "-1" and "g0" do not.
 std::optional<std::uint8_t> parsePair(std::string_view first, std::string_view second)
 {
     if (first.size() != 1 || second.size() != 1)
         return std::nullopt;
-    const int low = hexDigit(static_cast<unsigned char>(second[0]));
+    const int low = pb::hexDigitValue(second[0]);
     if (low < 0)
         return std::nullopt;
     if (first[0] == '+')
         return static_cast<std::uint8_t>(low);
     if (first[0] == '-')
         return low == 0 ? std::optional<std::uint8_t>(0) : std::nullopt;
-    const int high = hexDigit(static_cast<unsigned char>(first[0]));
+    const int high = pb::hexDigitValue(first[0]);
     if (high < 0)
         return std::nullopt;
     return static_cast<std::uint8_t>(high * 16 + low);
