@@ -1,18 +1,19 @@
-// The agent's FIFO server over real FIFOs in a temporary folder: channel set-up, texts
-// delivered once and in order, the print-data reader's flag, replies in order and never into a
-// plain file.
+// The agent's FIFO server and its reader over real FIFOs in a temporary folder: texts delivered
+// once and in order, the print-data reader's flag, replies in order and never into a plain file.
 #include "quorvel/BidirectionalFIFO.h"
+#include "quorvel/FifoMessageReader.h"
 
 #include "ShellTestSupport.h"
 #include "common/Fifo.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
-
-#include <thread>
+#include <numeric>
 
 namespace quorvel {
 namespace {
@@ -23,38 +24,16 @@ struct FifoRig {
     shelltest::TempFolder folder;
     shelltest::RecordingLog log;
     pb::MainQueue mainQueue;
-    std::thread mainThread;
-    std::mutex mutex;
-    std::vector<std::string> received;
-    std::vector<std::string> jobs;
-    std::unique_ptr<BidirectionalFIFO> fifo;
+    shelltest::Recorder received, jobs;
+    std::unique_ptr<BidirectionalFIFO> fifo = std::make_unique<BidirectionalFIFO>(
+        pb::ChannelPaths{folder / "command", folder / "print", folder / "reply"}, mainQueue, log);
+    std::thread mainThread{[this] { mainQueue.run(); }};
 
     FifoRig() {
-        fifo = std::make_unique<BidirectionalFIFO>(
-            pb::ChannelPaths{folder / "command", folder / "print", folder / "reply"}, mainQueue, log);
-        fifo->callback = [this](const std::string& text) {
-            std::lock_guard lock(mutex);
-            received.push_back(text);
-        };
-        fifo->printDataCallback = [this](std::string text) {
-            std::lock_guard lock(mutex);
-            jobs.push_back(std::move(text));
-        };
-        mainThread = std::thread([this] { mainQueue.run(); });
+        fifo->callback = [this](const std::string& text) { received.record(text); };
+        fifo->printDataCallback = [this](std::string text) { jobs.record(text); };
     }
-    ~FifoRig() {
-        fifo.reset();
-        mainQueue.stop();
-        mainThread.join();
-    }
-    std::size_t receivedCount() {
-        std::lock_guard lock(mutex);
-        return received.size();
-    }
-    std::size_t jobCount() {
-        std::lock_guard lock(mutex);
-        return jobs.size();
-    }
+    ~FifoRig() { fifo.reset(), mainQueue.stop(), mainThread.join(); }
 };
 
 bool isFifoWithMode(const std::string& path, mode_t mode) {
@@ -62,40 +41,33 @@ bool isFifoWithMode(const std::string& path, mode_t mode) {
     return stat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode) && (status.st_mode & 0777) == mode;
 }
 
-TEST(BidirectionalFIFO, CreatesAMissingCommandChannelAndDeliversEachTextOnceInOrder) {
+TEST(BidirectionalFIFO, CreatesItsChannelsAndDeliversEachUtf8TextOnceInOrder) {
     FifoRig rig;
+    shelltest::TempFolder stale;
+    { std::ofstream(stale / "reply") << "stale"; }
+    BidirectionalFIFO replaced({stale / "command", stale / "print", stale / "reply"}, rig.mainQueue, rig.log);
+    EXPECT_TRUE(isFifoWithMode(stale / "reply", 0666));  // whatever was at the reply path is replaced
     rig.fifo->start();
     ASSERT_TRUE(waitUntil([&] { return rig.log.has("readLoop"); }));
     EXPECT_TRUE(isFifoWithMode(rig.folder / "command", 0666));
-    constexpr int kTexts = 40;
-    for (int index = 0; index < kTexts; ++index)
-        ASSERT_FALSE(pb::writeToFifo(rig.folder / "command", "addPrint P" + std::to_string(index) + " "));
     // Writers that follow each other closely may be read as one text; what counts is that
     // nothing is lost, repeated or reordered.
     std::string expected;
-    for (int index = 0; index < kTexts; ++index)
+    for (int index = 0; index < 40; ++index) {
+        ASSERT_FALSE(pb::writeToFifo(rig.folder / "command", "addPrint P" + std::to_string(index) + " "));
         expected += "addPrint P" + std::to_string(index) + " ";
-    auto all = [&] {
-        std::lock_guard lock(rig.mutex);
-        std::string joined;
-        for (const auto& text : rig.received)
-            joined += text;
-        return joined;
-    };
+    }
+    auto all = [&] { auto texts = rig.received.lines(); return std::accumulate(texts.begin(), texts.end(), std::string()); };
     ASSERT_TRUE(waitUntil([&] { return all().size() >= expected.size(); }));
     EXPECT_EQ(all(), expected);
-    EXPECT_TRUE(rig.log.has("handleReceivedMessage call"));
-}
 
-TEST(BidirectionalFIFO, ReplacesWhateverIsAtTheReplyPath) {
-    shelltest::TempFolder folder;
-    shelltest::RecordingLog log;
-    pb::MainQueue mainQueue;
-    { std::ofstream(folder / "reply") << "stale"; }
-    BidirectionalFIFO fifo({folder / "command", folder / "print", folder / "reply"}, mainQueue, log);
-    EXPECT_TRUE(isFifoWithMode(folder / "reply", 0666));
-    EXPECT_TRUE(log.has("File exists, removing: " + (folder / "reply")));
-    EXPECT_TRUE(log.has("Successfully created FIFO at: " + (folder / "reply")));
+    // A text that is not UTF-8 is dropped with a log line. Wait for the drop first: a text
+    // written before the reader sees the end of the first would join it and be dropped with it.
+    ASSERT_FALSE(pb::writeToFifo(rig.folder / "command", std::string("\xff\xfe query", 8)));
+    ASSERT_TRUE(waitUntil([&] { return rig.log.hasPrefix("Command dropped: "); }));
+    EXPECT_EQ(all(), expected);
+    ASSERT_FALSE(pb::writeToFifo(rig.folder / "command", "query"));
+    ASSERT_TRUE(waitUntil([&] { return all() == expected + "query"; }));
 }
 
 TEST(BidirectionalFIFO, RepliesGoOutInOrderAndNeverIntoAPlainFile) {
@@ -105,15 +77,13 @@ TEST(BidirectionalFIFO, RepliesGoOutInOrderAndNeverIntoAPlainFile) {
     std::error_code error;
     int fd = pb::openFifoForReading(rig.folder / "reply", error);
     ASSERT_GE(fd, 0);
+    const std::string expected = "querycallback A status finishedquerycallback B ";
     std::string text;
-    while (text.size() < std::string("querycallback A status finishedquerycallback B ").size()) {
-        char chunk[256];
-        ssize_t count = ::read(fd, chunk, sizeof chunk);
-        if (count > 0)
+    for (char chunk[256]; text.size() < expected.size();)
+        if (ssize_t count = ::read(fd, chunk, sizeof chunk); count > 0)
             text.append(chunk, static_cast<std::size_t>(count));
-    }
     ::close(fd);
-    EXPECT_EQ(text, "querycallback A status finishedquerycallback B ");
+    EXPECT_EQ(text, expected);
 
     std::filesystem::remove(rig.folder / "reply");
     rig.fifo->writeMessage("status finished");
@@ -121,51 +91,58 @@ TEST(BidirectionalFIFO, RepliesGoOutInOrderAndNeverIntoAPlainFile) {
     EXPECT_FALSE(std::filesystem::exists(rig.folder / "reply"));
 }
 
-TEST(BidirectionalFIFO, AReaderThatCannotOpenItsChannelClearsTheFlag) {
+TEST(BidirectionalFIFO, OneReaderTakesEveryJobAndOneThatCannotOpenItsChannelClearsTheFlag) {
     FifoRig rig;
     rig.fifo->startCommunication();
     ASSERT_TRUE(waitUntil([&] { return !rig.fifo->isReading(); }));
     EXPECT_TRUE(rig.log.hasPrefix("Failed to open " + (rig.folder / "print")));
-    // The next job starts a reader again.
+    // The next job starts a reader again; one already reading is reused.
     ASSERT_FALSE(pb::makeFifo(rig.folder / "print", 0666));
     rig.fifo->startCommunication();
     EXPECT_TRUE(rig.fifo->isReading());
-    ASSERT_FALSE(pb::writeToFifo(rig.folder / "print", "1b40"));
-    ASSERT_TRUE(waitUntil([&] { return rig.jobCount() == 1; }));
-    EXPECT_EQ(rig.jobs[0], "1b40");
-}
-
-TEST(BidirectionalFIFO, OneReaderTakesEveryJobUntilStoppedAndARunningOneIsReused) {
-    FifoRig rig;
-    ASSERT_FALSE(pb::makeFifo(rig.folder / "print", 0666));
     rig.fifo->startCommunication();
-    rig.fifo->startCommunication();  // already reading: no second reader
-    ASSERT_FALSE(pb::writeToFifo(rig.folder / "print", "aa"));
-    ASSERT_TRUE(waitUntil([&] { return rig.jobCount() == 1; }));
-    ASSERT_FALSE(pb::writeToFifo(rig.folder / "print", "bb"));
-    ASSERT_TRUE(waitUntil([&] { return rig.jobCount() == 2; }));
+    auto send = [&](const std::string& job) {
+        const auto before = rig.jobs.lines().size();
+        return !pb::writeToFifo(rig.folder / "print", job) && waitUntil([&] { return rig.jobs.lines().size() > before; });
+    };
+    ASSERT_TRUE(send("aa") && send("bb"));
     // Told to stop while it waits for a writer, the reader still hands over the next job, and
     // a reader started meanwhile is that same one.
     rig.fifo->stopReading();
     rig.fifo->startCommunication();
-    ASSERT_FALSE(pb::writeToFifo(rig.folder / "print", "cc"));
-    ASSERT_TRUE(waitUntil([&] { return rig.jobCount() == 3; }));
-    EXPECT_EQ(rig.jobs, (std::vector<std::string>{"aa", "bb", "cc"}));
-    auto lines = rig.log.lines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.rfind("读取base64数据：", 0) == 0; }), 3);
+    ASSERT_TRUE(send("cc"));
+    EXPECT_EQ(rig.jobs.lines(), (std::vector<std::string>{"aa", "bb", "cc"}));
+    EXPECT_EQ(std::ranges::count_if(rig.log.lines(), [](auto& line) { return line.starts_with("读取base64数据："); }), 3);
 }
 
-TEST(BidirectionalFIFO, TextsThatAreNotUtf8AreDroppedWithALogLine) {
-    FifoRig rig;
-    rig.fifo->start();
-    ASSERT_TRUE(waitUntil([&] { return rig.log.has("readLoop"); }));
-    ASSERT_FALSE(pb::writeToFifo(rig.folder / "command", std::string("\xff\xfe query", 8)));
-    // Wait for the drop first: a text written before the reader sees the end of the first
-    // would join it and be dropped with it.
-    ASSERT_TRUE(waitUntil([&] { return rig.log.hasPrefix("Command dropped: "); }));
-    EXPECT_EQ(rig.receivedCount(), 0u);
-    ASSERT_FALSE(pb::writeToFifo(rig.folder / "command", "query"));
-    ASSERT_TRUE(waitUntil([&] { return rig.receivedCount() >= 1; }));
+TEST(FifoMessageReader, OverlappingWritersGiveOneTextSilentOnesNoneStopWakesItAndOnlyFifosOpen) {
+    shelltest::TempFolder folder;
+    const std::string path = folder / "fifo";
+    ASSERT_FALSE(pb::makeFifo(path, 0600));
+    FifoMessageReader reader;
+    ASSERT_FALSE(reader.open(path));
+    ::close(::open(path.c_str(), O_WRONLY));  // a silent writer
+    int first = ::open(path.c_str(), O_WRONLY), second = ::open(path.c_str(), O_WRONLY);
+    ASSERT_EQ(::write(first, "doPrint ", 8), 8);
+    ASSERT_EQ(::write(second, "A", 1), 1);
+    ::close(first);
+    ::close(second);
+    std::string text;
+    std::error_code error;
+    ASSERT_EQ(reader.next(text, error), FifoMessageReader::Result::Message);
+    EXPECT_EQ(text, "doPrint A");
+    ::close(::open(path.c_str(), O_WRONLY));
+    ASSERT_FALSE(pb::writeToFifo(path, "next"));
+    ASSERT_EQ(reader.next(text, error), FifoMessageReader::Result::Message);
+    EXPECT_EQ(text, "next");
+
+    std::thread stopper([&] { std::this_thread::sleep_for(std::chrono::milliseconds(50)), reader.stop(); });
+    EXPECT_EQ(reader.next(text, error), FifoMessageReader::Result::Stopped);
+    stopper.join();
+    // What is not a FIFO is refused.
+    { std::ofstream(folder / "plain") << "x"; }
+    EXPECT_EQ(reader.open(folder / "plain"), std::error_code(ENODEV, std::generic_category()));
+    EXPECT_TRUE(reader.open(folder / "missing"));
 }
 
 }  // namespace

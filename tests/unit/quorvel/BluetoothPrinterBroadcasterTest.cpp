@@ -1,5 +1,7 @@
-// Discovery reports: one immediate report per three-second window, the rest at its end.
+// The replies: discovery reports one at once per three-second window, the rest at its end;
+// the waiting replies keep their order and every status, with discovery reports bounded.
 #include "quorvel/BluetoothPrinterBroadcaster.h"
+#include "quorvel/ReplyQueue.h"
 
 #include "ShellTestSupport.h"
 
@@ -10,93 +12,102 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using Messages = std::vector<std::string>;
 
 // A clock the test moves and a scheduler that runs work when the clock passes its time.
-struct ManualTime {
+struct BroadcasterRig {
     Clock::time_point now = Clock::time_point{} + 1000s;
     std::vector<std::pair<Clock::time_point, std::function<void()>>> due;
-
-    BluetoothPrinterBroadcaster::Clock clock() {
-        return [this] { return now; };
-    }
-    BluetoothPrinterBroadcaster::Scheduler scheduler() {
-        return [this](Clock::duration delay, std::function<void()> work) { due.emplace_back(now + delay, std::move(work)); };
-    }
-    void advance(Clock::duration by) {
-        now += by;
-        // Stable: work due at the same moment runs in the order it was scheduled.
-        std::stable_sort(due.begin(), due.end(), [](auto& a, auto& b) { return a.first < b.first; });
-        auto ready = std::stable_partition(due.begin(), due.end(), [this](auto& item) { return item.first <= now; });
-        std::vector<std::function<void()>> run;
-        for (auto item = due.begin(); item != ready; ++item)
-            run.push_back(std::move(item->second));
-        due.erase(due.begin(), ready);
-        for (auto& work : run)
-            work();
-    }
-};
-
-struct BroadcasterRig {
-    ManualTime time;
     shelltest::RecordingLog log;
     shelltest::RecordingReplies replies;
-    BluetoothPrinterBroadcaster broadcaster{replies, log, time.scheduler(), time.clock()};
-    using Messages = std::vector<std::string>;
+    BluetoothPrinterBroadcaster::Clock clock = [this] { return now; };
+    BluetoothPrinterBroadcaster::Scheduler scheduler = [this](Clock::duration delay, std::function<void()> work) {
+        due.emplace_back(now + delay, std::move(work));
+    };
+    BluetoothPrinterBroadcaster broadcaster{replies, log, scheduler, clock};
+
+    void advance(Clock::duration by) {
+        now += by;
+        // Work due at the same moment runs in the order it was scheduled.
+        auto earliest = [&] { return std::ranges::min_element(due, {}, [](auto& item) { return item.first; }); };
+        for (auto next = earliest(); next != due.end() && next->first <= now; next = earliest()) {
+            auto work = std::move(next->second);
+            due.erase(next);
+            work();
+        }
+    }
 };
 
-TEST(BluetoothPrinterBroadcaster, FirstReportGoesOutAtOnceWithItsTrailingBlank) {
-    BroadcasterRig rig;
-    rig.broadcaster.startBroadcasting("KRV38-A1");
-    EXPECT_EQ(rig.replies.messages(), BroadcasterRig::Messages{"querycallback KRV38-A1 "});
-}
-
-TEST(BluetoothPrinterBroadcaster, EarlyReportsGoOutTogetherAtTheWindowsEnd) {
+TEST(BluetoothPrinterBroadcaster, EarlyReportsGoOutTogetherAtTheWindowsEndAndALaterOneOpensANewWindow) {
     BroadcasterRig rig;
     rig.broadcaster.startBroadcasting("A");
-    rig.time.advance(200ms);
+    EXPECT_EQ(rig.replies.lines(), Messages{"querycallback A "});  // at once, with its trailing blank
+    rig.advance(200ms);
     rig.broadcaster.startBroadcasting("B");
-    rig.time.advance(300ms);
+    rig.advance(300ms);
     rig.broadcaster.startBroadcasting("C");
     rig.broadcaster.startBroadcasting("C");  // the same name twice is written twice
-    rig.time.advance(2499ms);
-    EXPECT_EQ(rig.replies.messages().size(), 1u);
-    rig.time.advance(1ms);
-    EXPECT_EQ(rig.replies.messages(), (BroadcasterRig::Messages{"querycallback A ", "querycallback B ",
-                                                                 "querycallback C ", "querycallback C "}));
-    // The deferred writes did not open a new window: the next report goes out at once.
+    rig.advance(2499ms);
+    EXPECT_EQ(rig.replies.lines().size(), 1u);
+    rig.advance(1ms);
+    EXPECT_EQ(rig.replies.lines(), (Messages{"querycallback A ", "querycallback B ", "querycallback C ", "querycallback C "}));
+    // The deferred writes did not open a new window: a report exactly 3 s after A goes out at
+    // once and opens one, so a report 1 s later waits 2 s.
     rig.broadcaster.startBroadcasting("D");
-    EXPECT_EQ(rig.replies.messages().back(), "querycallback D ");
-    EXPECT_TRUE(rig.time.due.empty());
+    EXPECT_EQ(rig.replies.lines().back(), "querycallback D ");
+    EXPECT_TRUE(rig.due.empty());
+    rig.advance(1000ms);
+    rig.broadcaster.startBroadcasting("E");
+    rig.advance(1999ms);
+    EXPECT_EQ(rig.replies.lines().back(), "querycallback D ");
+    rig.advance(1ms);
+    EXPECT_EQ(rig.replies.lines().back(), "querycallback E ");
 }
 
-TEST(BluetoothPrinterBroadcaster, AReportAfterTheWindowOpensANewOne) {
+TEST(BluetoothPrinterBroadcaster, InstancesDoNotDelayEachOtherAndStopCancelsNothing) {
     BroadcasterRig rig;
-    rig.broadcaster.startBroadcasting("A");
-    rig.time.advance(3000ms);
-    rig.broadcaster.startBroadcasting("B");  // exactly 3 s: at once
-    rig.time.advance(1000ms);
-    rig.broadcaster.startBroadcasting("C");  // 1 s into B's window: 2 s later
-    EXPECT_EQ(rig.replies.messages().size(), 2u);
-    rig.time.advance(2000ms);
-    EXPECT_EQ(rig.replies.messages().back(), "querycallback C ");
-}
-
-TEST(BluetoothPrinterBroadcaster, InstancesDoNotDelayEachOther) {
-    BroadcasterRig rig;
-    BluetoothPrinterBroadcaster other{rig.replies, rig.log, rig.time.scheduler(), rig.time.clock()};
+    BluetoothPrinterBroadcaster other{rig.replies, rig.log, rig.scheduler, rig.clock};
     rig.broadcaster.startBroadcasting("A");
     other.startBroadcasting("usb");
-    EXPECT_EQ(rig.replies.messages(), (BroadcasterRig::Messages{"querycallback A ", "querycallback usb "}));
-}
-
-TEST(BluetoothPrinterBroadcaster, StopOnlyLogsAndScheduledReportsStillGoOut) {
-    BroadcasterRig rig;
-    rig.broadcaster.startBroadcasting("A");
+    EXPECT_EQ(rig.replies.lines(), (Messages{"querycallback A ", "querycallback usb "}));
     rig.broadcaster.startBroadcasting("B");
     rig.broadcaster.stopBroadcasting();
-    EXPECT_TRUE(rig.log.has("Stopped broadcasting"));
-    rig.time.advance(3s);
-    EXPECT_EQ(rig.replies.messages().back(), "querycallback B ");
+    rig.advance(3s);  // a scheduled report still goes out
+    EXPECT_EQ(rig.replies.lines().back(), "querycallback B ");
+}
+
+TEST(ReplyQueue, DropsTheOldestDiscoveryReportsAndKeepsEveryStatus) {
+    ReplyQueue queue;
+    constexpr std::size_t kReports = ReplyQueue::kMaxWaitingDiscoveryReports + 5, kStatuses = 100;
+    auto report = [](std::size_t index) { return "querycallback P" + std::to_string(index) + " "; };
+    Messages dropped;
+    for (std::size_t index = 0; index < kReports; ++index) {
+        for (std::size_t status = 0; index == 2 && status < kStatuses; ++status)
+            EXPECT_FALSE(queue.push("status finished").dropped);
+        if (auto result = queue.push(report(index)); result.dropped)
+            dropped.push_back(*result.dropped);
+    }
+    queue.push("status error");
+    EXPECT_EQ(dropped, (Messages{report(0), report(1), report(2), report(3), report(4)}));
+    queue.close();
+    Messages messages;
+    while (auto message = queue.pop())
+        messages.push_back(*message);
+    ASSERT_EQ(messages.size(), ReplyQueue::kMaxWaitingDiscoveryReports + kStatuses + 1);
+    EXPECT_EQ(messages[kStatuses - 1], "status finished");
+    EXPECT_EQ(messages[kStatuses], report(5));
+    EXPECT_EQ(messages.back(), "status error");
+}
+
+TEST(ReplyQueue, PopWaitsForAMessageAndCloseEndsIt) {
+    ReplyQueue queue;
+    std::optional<std::string> first, second = "unset";
+    std::thread reader([&] { first = queue.pop(), second = queue.pop(); });
+    queue.push("status finished");
+    queue.close();
+    reader.join();
+    EXPECT_EQ(first, "status finished");
+    EXPECT_FALSE(second.has_value());
 }
 
 }  // namespace

@@ -7,19 +7,17 @@
 
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace quorvel {
 namespace {
 
 std::string contents(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
     std::stringstream text;
-    text << file.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
-TEST(Logger, FirstLineOfAFreshLogSaysItWasCreatedAndTagsTellThreadsApart) {
+TEST(Logger, FirstLineSaysHowTheLogWasFoundTagsTellThreadsApartAndALostFileCostsNoMore) {
     shelltest::TempFolder folder;
     const std::string path = folder / "agent.log";
     const auto mainThread = std::this_thread::get_id();
@@ -29,28 +27,35 @@ TEST(Logger, FirstLineOfAFreshLogSaysItWasCreatedAndTagsTellThreadsApart) {
         std::thread([&] { logger.log("from elsewhere\nsecond line"); }).join();
     }
     std::istringstream lines(contents(path));
-    std::string line;
-    std::getline(lines, line);
-    EXPECT_TRUE(line.rfind("main:[", 0) == 0 && line.ends_with("] Log file created at: " + path)) << line;
-    std::getline(lines, line);
-    EXPECT_TRUE(line.rfind("main:[", 0) == 0 && line.ends_with("] from main")) << line;
-    std::getline(lines, line);
     // A line feed inside a message stays inside its entry, shown escaped.
-    EXPECT_TRUE(line.rfind("not-main:[", 0) == 0 && line.ends_with("] from elsewhere\\x0asecond line")) << line;
-    EXPECT_FALSE(std::getline(lines, line));
-
+    for (auto [tag, tail] : {std::pair{"main:[", "] Log file created at: " + path}, {"main:[", "] from main"},
+                             {"not-main:[", "] from elsewhere\\x0asecond line"}}) {
+        std::string line;
+        std::getline(lines, line);
+        EXPECT_TRUE(line.starts_with(tag) && line.ends_with(tail)) << line;
+    }
+    EXPECT_TRUE(lines.peek() == EOF);
     Logger again(path, [] { return true; }, nullptr);
     EXPECT_TRUE(contents(path).ends_with("] Log file already exists at: " + path + "\n"));
+    // A removed log is not created again, but used once it is back.
+    std::filesystem::remove(path);
+    again.log("lost");
+    EXPECT_FALSE(std::filesystem::exists(path));
+    { std::ofstream recreated(path); }
+    again.log("two");
+    EXPECT_TRUE(contents(path).ends_with("] two\n") && contents(path).find("lost") == std::string::npos);
+    // A missing folder costs only the file.
+    Logger lost(folder / "no/such/folder/agent.log", [] { return true; }, nullptr);
+    lost.log("still fine");
+    EXPECT_FALSE(std::filesystem::exists(folder / "no"));
 }
 
 TEST(Logger, ConcurrentLinesStayWholeInFileAndConsole) {
     shelltest::TempFolder folder;
-    const std::string path = folder / "agent.log";
-    const std::string consolePath = folder / "console";
+    const std::string path = folder / "agent.log", consolePath = folder / "console";
     std::FILE* console = std::fopen(consolePath.c_str(), "w");
     ASSERT_NE(console, nullptr);
-    constexpr int kThreads = 8;
-    constexpr int kLines = 300;
+    constexpr int kThreads = 8, kLines = 300;
     {
         Logger logger(path, [] { return false; }, console);
         std::vector<std::thread> threads;
@@ -66,48 +71,18 @@ TEST(Logger, ConcurrentLinesStayWholeInFileAndConsole) {
     std::fclose(console);
     for (const std::string& file : {path, consolePath}) {
         std::istringstream lines(contents(file));
-        std::string line;
         int whole = 0;
-        while (std::getline(lines, line)) {
+        for (std::string line; std::getline(lines, line);) {
             if (line.empty() || line.find("Log file created") != std::string::npos)
                 continue;
             const auto open = line.find("] <");
-            ASSERT_NE(open, std::string::npos) << line;
+            ASSERT_TRUE(open != std::string::npos && line.back() == '>') << line;
             const std::string body = line.substr(open + 3, line.size() - open - 4);
-            ASSERT_EQ(line.back(), '>') << line;
             ASSERT_EQ(body.find_first_not_of(body.front()), std::string::npos) << "interleaved: " << line;
             ++whole;
         }
         EXPECT_EQ(whole, kThreads * kLines) << file;
     }
-}
-
-TEST(Logger, AMissingFolderCostsOnlyTheFile) {
-    shelltest::TempFolder folder;
-    Logger logger(folder / "no/such/folder/agent.log", [] { return true; }, nullptr);
-    logger.log("still fine");
-    EXPECT_FALSE(std::filesystem::exists(folder / "no"));
-}
-
-}  // namespace
-}  // namespace quorvel
-
-namespace quorvel {
-namespace {
-
-TEST(Logger, ARemovedLogIsNotCreatedAgainButUsedOnceItIsBack) {
-    shelltest::TempFolder folder;
-    const std::string path = folder / "agent.log";
-    Logger logger(path, [] { return true; }, nullptr);
-    logger.log("one");
-    std::filesystem::remove(path);
-    logger.log("lost");
-    EXPECT_FALSE(std::filesystem::exists(path));
-    { std::ofstream recreated(path); }
-    logger.log("two");
-    const std::string text = contents(path);
-    EXPECT_EQ(text.find("lost"), std::string::npos);
-    EXPECT_TRUE(text.ends_with("] two\n")) << text;
 }
 
 }  // namespace

@@ -1,47 +1,42 @@
-// The orchestrator: hex text, spool paths, device switches, forwarded job files and the jobs
-// kept until their printer is connected.
+// The orchestrator and its command dispatcher: first words, hex text, spool paths, device
+// switches, forwarded job files and the jobs kept until their printer is connected.
 #include "quorvel/PellBluetoothBackend.h"
+#include "quorvel/MessageDispatcher.h"
 
 #include "ShellTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <numeric>
 
 namespace quorvel {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using Names = std::vector<std::string>;
 
-TEST(HexStringToData, DecodesPairsAsASignedNumberParserReadsThem) {
-    EXPECT_EQ(PellBluetoothBackend::hexStringToData("1b40"), (Bytes{0x1B, 0x40}));
-    EXPECT_EQ(PellBluetoothBackend::hexStringToData("1B4"), (Bytes{0x1B}));  // lone last character dropped
-    EXPECT_EQ(PellBluetoothBackend::hexStringToData(""), Bytes{});
-    EXPECT_EQ(PellBluetoothBackend::hexStringToData("ffFF00"), (Bytes{0xFF, 0xFF, 0x00}));
-    EXPECT_EQ(PellBluetoothBackend::hexStringToData("+f"), (Bytes{0x0F}));
-    EXPECT_EQ(PellBluetoothBackend::hexStringToData("-0"), (Bytes{0x00}));
-    EXPECT_EQ(PellBluetoothBackend::hexStringToData("1b+f-0"), (Bytes{0x1B, 0x0F, 0x00}));
+TEST(PellBluetoothBackend, HexTextDecodesPairsAsASignedNumberParserReadsThem) {
+    const std::pair<const char*, std::optional<Bytes>> cases[] = {
+        {"1b40", Bytes{0x1B, 0x40}}, {"1B4", Bytes{0x1B}},  // lone last character dropped
+        {"", Bytes{}}, {"ffFF00", Bytes{0xFF, 0xFF, 0x00}}, {"+f", Bytes{0x0F}}, {"-0", Bytes{0x00}},
+        {"1b+f-0", Bytes{0x1B, 0x0F, 0x00}}, {"1bé", Bytes{0x1B}},  // a character of several bytes counts as one
+        {"1g", std::nullopt}, {"-1", std::nullopt}, {"+-", std::nullopt}, {"f+", std::nullopt},
+        {"1b 4", std::nullopt}, {"0x", std::nullopt}, {"é0", std::nullopt}, {"1b4g", std::nullopt}};
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(PellBluetoothBackend::hexStringToData(text), expected) << text;
 }
 
-TEST(HexStringToData, FailsOnAnyPairThatIsNoByte) {
-    for (const char* text : {"1g", "-1", "+-", "f+", "1b 4", "0x", "é0", "1b4g"})
-        EXPECT_FALSE(PellBluetoothBackend::hexStringToData(text).has_value()) << text;
-    // A character of several bytes counts as one: as a lone last character it is dropped.
-    EXPECT_EQ(PellBluetoothBackend::hexStringToData("1bé"), (Bytes{0x1B}));
-}
-
-TEST(SpoolFilePath, FormatsTheJobIdWithFiveDigits) {
-    EXPECT_EQ(PellBluetoothBackend::spoolFilePath("/s", "42"), "/s/d00042-001");
-    EXPECT_EQ(PellBluetoothBackend::spoolFilePath("/s", "123456"), "/s/d123456-001");
-    EXPECT_EQ(PellBluetoothBackend::spoolFilePath("/s", "+7"), "/s/d00007-001");
-    EXPECT_EQ(PellBluetoothBackend::spoolFilePath("/s", "abc"), "/s/d00000-001");
-    EXPECT_EQ(PellBluetoothBackend::spoolFilePath("/s", "12x"), "/s/d00000-001");
-    EXPECT_EQ(PellBluetoothBackend::spoolFilePath("/s", ""), "/s/d00000-001");
-    EXPECT_EQ(PellBluetoothBackend::spoolFilePath("/s", "../../etc"), "/s/d00000-001");
+TEST(PellBluetoothBackend, SpoolFileNameHoldsTheJobIdWithFiveDigits) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"42", "/s/d00042-001"}, {"123456", "/s/d123456-001"}, {"+7", "/s/d00007-001"}, {"abc", "/s/d00000-001"},
+        {"12x", "/s/d00000-001"}, {"", "/s/d00000-001"}, {"../../etc", "/s/d00000-001"}};
+    for (const auto& [jobId, expected] : cases)
+        EXPECT_EQ(PellBluetoothBackend::spoolFilePath("/s", jobId), expected) << jobId;
 }
 
 struct RecordingReporter : DiscoveryReporter {
-    std::vector<std::string> reports;
+    Names reports;
     int stops = 0;
     void startBroadcasting(const std::string& name) override { reports.push_back(name); }
     void stopBroadcasting() override { ++stops; }
@@ -52,72 +47,41 @@ struct OrchestratorRig {
     shelltest::TempFolder root;
     shelltest::RecordingLog log;
     asio::io_context mainQueue;
-    std::shared_ptr<BLEPrinterManager> manager =
-        std::make_shared<BLEPrinterManager>(nullptr, mainQueue, log, nullptr);
+    std::shared_ptr<BLEPrinterManager> manager = std::make_shared<BLEPrinterManager>(nullptr, mainQueue, log, nullptr);
     RecordingReporter reporter;
     PellBluetoothBackend backend{*manager, reporter, log, {root / "spool", root / "Users"}};
 
     OrchestratorRig() {
-        std::filesystem::create_directories(root.path() / "spool");
-        std::filesystem::create_directories(root.path() / "Users" / "alice");
-        std::filesystem::create_directories(root.path() / "etc");
+        for (const char* folder : {"spool", "Users/alice/dir", "etc"})
+            std::filesystem::create_directories(root.path() / folder);
     }
     void write(const std::string& relative, const std::string& text) {
         std::ofstream(root.path() / relative, std::ios::binary) << text;
     }
-    std::vector<std::string> forward(const std::string& jobId, const std::string& filePath) {
+    Names forward(const std::string& jobId, const std::string& filePath) {
         backend.performStart({"pellbluetooth://P1", jobId, "alice", "doc", "1", filePath});
         return backend.waitingJobPrinters();
     }
 };
 
-TEST(CheckBleMgr, SwitchesTheManagerOnlyForANewName) {
+TEST(PellBluetoothBackend, CheckBleMgrAndAShortVectorSwitchTheManagerOnlyForANewName) {
     OrchestratorRig rig;
-    rig.backend.checkBleMgr("P1");
-    EXPECT_EQ(rig.manager->deviceName(), "P1");
-    EXPECT_TRUE(rig.log.has("创建新的 BLEPrinterManager 实例，设备名称: P1"));
-
-    rig.backend.checkBleMgr("P1");
-    rig.backend.checkBleMgr(std::nullopt);
-    EXPECT_EQ(rig.manager->deviceName(), "P1");
-    auto lines = rig.log.lines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "使用现有的 BLEPrinterManager 实例，设备名称: P1"), 2);
-
-    rig.backend.checkBleMgr("P2");
-    EXPECT_EQ(rig.manager->deviceName(), "P2");
-    EXPECT_TRUE(rig.log.has("创建新的 BLEPrinterManager 实例，设备名称: P2"));
-}
-
-TEST(PerformStart, ShortVectorWithADeviceUriScansForThatDevice) {
-    OrchestratorRig rig;
-    rig.backend.performStart({"pellbluetooth://P1"});
-    EXPECT_EQ(rig.backend.deviceName(), "P1");
-    EXPECT_EQ(rig.manager->deviceName(), "P1");
-    EXPECT_TRUE(rig.log.has("Starting pellbluetooth isScanning deviceName P1"));
-
+    for (const auto& name : std::vector<std::optional<std::string>>{"P1", "P1", std::nullopt, "P2"}) {
+        rig.backend.checkBleMgr(name);
+        EXPECT_EQ(rig.manager->deviceName(), name.value_or("P1"));
+    }
+    EXPECT_EQ(rig.log.count("创建新的 BLEPrinterManager 实例，设备名称: P1"), 1);
+    EXPECT_EQ(rig.log.count("使用现有的 BLEPrinterManager 实例，设备名称: P1"), 2);
+    // A short vector with a device URI scans for that device; one without keeps the name.
+    rig.backend.performStart({"pellbluetooth://P3"});
+    EXPECT_EQ(rig.backend.deviceName(), "P3");
+    EXPECT_EQ(rig.manager->deviceName(), "P3");
+    EXPECT_TRUE(rig.log.has("Starting pellbluetooth isScanning deviceName P3"));
     rig.backend.performStart({"usb://X", "1", "2"});
-    EXPECT_EQ(rig.backend.deviceName(), "P1");
-    EXPECT_TRUE(rig.log.has("Starting pellbluetooth backend... arguments: usb://X, 1, 2"));
+    EXPECT_EQ(rig.backend.deviceName(), "P3");
 }
 
-TEST(PrintJob, ReadsTheSpoolFileOfTheJobIdAndKeepsTheJobForItsPrinter) {
-    OrchestratorRig rig;
-    rig.write("spool/d00042-001", "1b40");
-    EXPECT_EQ(rig.forward("42", "/var/tmp/elsewhere"), std::vector<std::string>{"P1"});
-    EXPECT_TRUE(rig.log.has("print jobId 42; filePath " + (rig.root / "spool/d00042-001")));
-    EXPECT_TRUE(rig.log.has("ble is not connected, pls connect it first"));
-    // The manager was after no printer yet when the job came.
-    EXPECT_TRUE(rig.log.has("do print   data: 4"));
-}
-
-TEST(PrintJob, ReadsAFileUnderUsers) {
-    OrchestratorRig rig;
-    rig.write("Users/alice/job", "1b40");
-    EXPECT_EQ(rig.forward("7", "/Users/alice/job"), std::vector<std::string>{"P1"});
-    EXPECT_TRUE(rig.log.has("File Path: " + (rig.root / "Users/alice/job")));
-}
-
-TEST(PrintJob, RefusesAPathThatLeadsOutOfUsers) {
+TEST(PellBluetoothBackend, PrintJobReadsTheSpoolFileOfTheJobIdOrAFileUnderUsersAndNothingElse) {
     OrchestratorRig rig;
     rig.write("etc/shadow", "secret");
     std::filesystem::create_symlink(rig.root.path() / "etc", rig.root.path() / "Users/alice/link");
@@ -126,46 +90,83 @@ TEST(PrintJob, RefusesAPathThatLeadsOutOfUsers) {
         EXPECT_TRUE(rig.forward("1", path).empty()) << path;
         EXPECT_TRUE(rig.log.has(std::string("Refused to read ") + path + ": it does not lie under /Users/")) << path;
     }
-    EXPECT_FALSE(rig.log.hasPrefix("do print"));
-}
-
-TEST(PrintJob, UnreadableFileIsLoggedAndNothingIsKept) {
-    OrchestratorRig rig;
-    std::filesystem::create_directories(rig.root.path() / "Users/alice/dir");
-    EXPECT_TRUE(rig.forward("1", "/Users/alice/missing").empty());
-    EXPECT_TRUE(rig.forward("1", "/Users/alice/dir").empty());
+    for (const char* path : {"/Users/alice/missing", "/Users/alice/dir", "/Users/alice/../alice/missing"})
+        EXPECT_TRUE(rig.forward("1", path).empty()) << path;
     EXPECT_TRUE(rig.log.has("无法读取打印数据文件"));
-    EXPECT_TRUE(rig.forward("1", "/Users/alice/../alice/missing").empty());
+    EXPECT_FALSE(rig.log.hasPrefix("do print"));
+
+    rig.write("spool/d00042-001", "1b40");
+    EXPECT_EQ(rig.forward("42", "/var/tmp/elsewhere"), Names{"P1"});
+    EXPECT_TRUE(rig.log.has("print jobId 42; filePath " + (rig.root / "spool/d00042-001")));
+    EXPECT_TRUE(rig.log.has("do print   data: 4"));  // the manager was after no printer yet
+    rig.write("Users/alice/job", "1b40");
+    EXPECT_EQ(rig.forward("7", "/Users/alice/job"), Names{"P1"});
+    EXPECT_TRUE(rig.log.has("File Path: " + (rig.root / "Users/alice/job")));
 }
 
-TEST(DoPrint, AJobForAnUnconnectedPrinterIsKeptAndALaterOneReplacesIt) {
+TEST(PellBluetoothBackend, KeepsAJobPerPrinterAndOnlyTheFirstReportUntilStopped) {
     OrchestratorRig rig;
+    rig.backend.doPrint("1b40");
+    EXPECT_TRUE(rig.backend.waitingJobPrinters().empty());
+    EXPECT_TRUE(rig.log.has("Job dropped: no printer named for it"));
     rig.backend.setDeviceName("P1");
     rig.backend.doPrint("1b40");
     rig.backend.doPrint("1b41");
     rig.backend.setDeviceName("P2");
     rig.backend.doPrint("00");
-    EXPECT_EQ(rig.backend.waitingJobPrinters(), (std::vector<std::string>{"P1", "P2"}));
+    EXPECT_EQ(rig.backend.waitingJobPrinters(), (Names{"P1", "P2"}));
     EXPECT_TRUE(rig.log.has("A job waiting for P1 is replaced by a later one"));
-    EXPECT_TRUE(rig.log.has("Job kept until P1 is connected"));
-}
-
-TEST(DoPrint, AJobWithoutAPrinterNameIsDroppedWithALogLine) {
-    OrchestratorRig rig;
-    rig.backend.doPrint("1b40");
-    EXPECT_TRUE(rig.backend.waitingJobPrinters().empty());
-    EXPECT_TRUE(rig.log.has("Job dropped: no printer named for it"));
-}
-
-TEST(Broadcasting, OnlyTheFirstReportUntilStopped) {
-    OrchestratorRig rig;
-    rig.backend.startBroadcasting("usbA");
-    rig.backend.startBroadcasting("usbB");
+    // The orchestrator passes on only the first discovery report until told to stop.
+    for (const char* name : {"usbA", "usbB"})
+        rig.backend.startBroadcasting(name);
     rig.backend.stopBroadcasting();
     rig.backend.stopBroadcasting();
     rig.backend.startBroadcasting("usbC");
-    EXPECT_EQ(rig.reporter.reports, (std::vector<std::string>{"usbA", "usbC"}));
+    EXPECT_EQ(rig.reporter.reports, (Names{"usbA", "usbC"}));
     EXPECT_EQ(rig.reporter.stops, 1);
+}
+
+TEST(MessageDispatcher, TheFirstWordChoosesTheAction) {
+    shelltest::RecordingLog log;
+    Names calls;
+    MessageDispatcher dispatcher{log, {
+        [&] { calls.push_back("scan"); },
+        [&](const std::string& name) { calls.push_back("name=" + name); },
+        [&] { calls.push_back("read"); },
+        [&](const std::string& name) { calls.push_back("add=" + name); },
+        [&](const std::vector<std::string>& words) {
+            calls.push_back(std::accumulate(words.begin(), words.end(), std::string("start"),
+                                            [](std::string joined, auto& word) { return joined + "|" + word; }));
+        },
+    }};
+    const std::pair<const char*, Names> cases[] = {
+        {"query bluetoothdevice", {"scan"}},
+        {"query", {"scan"}},
+        {"  query anything else ", {"scan"}},
+        {"Query bluetoothdevice", {"read"}},  // case matters
+        {"doPrint pellbluetooth://ABC", {"name=ABC", "read"}},
+        // Every occurrence of the scheme goes; a prefix without "://" is kept whole.
+        {"doPrint pellbluetooth://A-pellbluetooth://B", {"name=A-B", "read"}},
+        {"doPrint pellbluetoothP1", {"name=pellbluetoothP1", "read"}},
+        {"doPrint ABC", {"read"}},
+        {"doPrint", {"read"}},
+        {"addPrint KRV38-A1 ", {"add=KRV38-A1"}},
+        {"addPrint KRV38-A1\r\n", {"add=KRV38-A1"}},
+        {"addPrint ", {}},  // no name: nothing to wait for
+        {"/usr/libexec/cups/backend/pellbluetooth pellbluetooth://P1 42 alice  doc 1 /Users/a/f",
+         {"start|pellbluetooth://P1|42|alice|doc|1|/Users/a/f"}},
+        {"status received_busy", {"read"}},
+        {"\tquery", {"read"}},  // a tab is part of the word
+        {"   ", {}},
+        {"", {}},
+        {"addPrint P1 query bluetoothdevice", {"add=P1"}},  // two texts read as one: the first word counts
+    };
+    for (const auto& [text, expected] : cases) {
+        calls.clear();
+        dispatcher.dispatch(text);
+        EXPECT_EQ(calls, expected) << text;
+    }
+    EXPECT_TRUE(log.has("callback do print error: without pellbluetooth:// prefix"));
 }
 
 }  // namespace

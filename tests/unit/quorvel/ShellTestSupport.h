@@ -18,49 +18,34 @@
 
 namespace quorvel::shelltest {
 
-class RecordingLog : public Logger {
+// Thread-safe: written by whichever thread logs, read by the test.
+class Recorder {
 public:
-    void log(std::string_view message) override {
-        std::lock_guard lock(mutex_);
-        lines_.emplace_back(message);
-    }
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-    bool has(const std::string& line) const {
-        auto all = lines();
-        return std::find(all.begin(), all.end(), line) != all.end();
-    }
+    void record(std::string_view text) { std::lock_guard lock(mutex_); texts_.emplace_back(text); }
+    std::vector<std::string> lines() const { std::lock_guard lock(mutex_); return texts_; }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> texts_;
+};
+
+class RecordingLog : public Logger, public Recorder {
+public:
+    void log(std::string_view message) override { record(message); }
+    bool has(const std::string& line) const { return count(line) > 0; }
+    long count(const std::string& line) const { return std::ranges::count(lines(), line); }
     bool hasPrefix(const std::string& prefix) const {
-        for (const auto& line : lines())
-            if (line.rfind(prefix, 0) == 0)
-                return true;
-        return false;
+        return std::ranges::any_of(lines(), [&](auto& line) { return line.starts_with(prefix); });
     }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
 };
 
-class RecordingReplies : public ReplyChannel {
+class RecordingReplies : public ReplyChannel, public Recorder {
 public:
-    void writeMessage(const std::string& message) override {
-        std::lock_guard lock(mutex_);
-        messages_.push_back(message);
-    }
+    void writeMessage(const std::string& message) override { record(message); }
     void stopReading() override {}
-    std::vector<std::string> messages() const {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> messages_;
 };
 
+// A fresh folder under the system's temporary one, removed with everything in it.
 class TempFolder {
 public:
     TempFolder() {
@@ -69,12 +54,8 @@ public:
             throw std::runtime_error("mkdtemp failed");
         path_ = std::filesystem::canonical(pattern);
     }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
+    ~TempFolder() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
     TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
     const std::filesystem::path& path() const { return path_; }
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
@@ -84,12 +65,10 @@ private:
 
 inline bool waitUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds deadline = std::chrono::milliseconds(5000)) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
+    for (const auto end = std::chrono::steady_clock::now() + deadline; !condition();
+         std::this_thread::sleep_for(std::chrono::milliseconds(5)))
         if (std::chrono::steady_clock::now() > end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
     return true;
 }
 
