@@ -46,6 +46,14 @@ void BLEPrinterManager::didConnect(ble::Central& central, const std::shared_ptr<
         std::lock_guard lock(mutex_);
         log(name ? "Connected to " + *name : std::string("Connected to unknown device"));
         printerPeripheral_ = peripheral;
+        // Recorded before the queue is set online: that runs CUPS tools for a while, and a
+        // queue-list pass asking meanwhile to connect this printer must find it connected
+        // rather than drop the link to connect it again. A printer without a name cannot be
+        // looked up by name later; its link still works through printerPeripheral.
+        if (name) {
+            deviceName_ = name;
+            connectedDevices_[*name] = peripheral;
+        }
     }
     if (queueTracker_) queueTracker_->setPrinterOnline(name);
     std::lock_guard lock(mutex_);
@@ -53,12 +61,6 @@ void BLEPrinterManager::didConnect(ble::Central& central, const std::shared_ptr<
     peripheral->setDelegate(weak_from_this());
     peripheral->discoverServices({*ble::Uuid::parse(kPrinterServiceUuid)});
     ensureLink(peripheral);
-    // A printer without a name cannot be looked up by name later; its link still works for a
-    // transfer started through printerPeripheral.
-    if (name) {
-        deviceName_ = name;
-        connectedDevices_[*name] = peripheral;
-    }
 }
 
 void BLEPrinterManager::didFailToConnect(ble::Central& central, const std::shared_ptr<ble::Peripheral>& peripheral,

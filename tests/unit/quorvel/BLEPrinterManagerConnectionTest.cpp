@@ -13,6 +13,14 @@ TEST(BLEPrinterManagerConnection, NamedDeviceIsMatchedAsAPrefixAfterTheWhitelist
     ManagerRig rig({printer("HM_B58-02")});
     rig.central->addAdvertiser("XHM_B58");
     rig.manager->setDeviceName("HM_B58");
+    // Setting the queue online takes a while; a queue-list pass asking meanwhile to connect
+    // the printer must find it connected already.
+    std::optional<std::string> nameWhileGoingOnline;
+    bool connectedWhileGoingOnline = false;
+    rig.onOnline = [&] {
+        nameWhileGoingOnline = rig.manager->deviceName();
+        connectedWhileGoingOnline = rig.manager->isConnected("HM_B58-02");
+    };
     ASSERT_TRUE(rig.start());
     ASSERT_TRUE(rig.waitUntil([&] { return rig.manager->writeWithoutRspCht() != nullptr; }));
     for (const char* line : {"开始扫描 BLE 设备...。。。HM_B58", "Found printer: HM_B58-02", "Connected to HM_B58-02"})
@@ -20,6 +28,8 @@ TEST(BLEPrinterManagerConnection, NamedDeviceIsMatchedAsAPrefixAfterTheWhitelist
     EXPECT_FALSE(rig.logger.lines.contains("Found device: XHM_B58"));  // no model begins it
     EXPECT_EQ(rig.manager->deviceName(), "HM_B58-02");                 // the full name from now on
     EXPECT_EQ(rig.online.all(), Names{"HM_B58-02"});
+    EXPECT_EQ(nameWhileGoingOnline, "HM_B58-02");
+    EXPECT_TRUE(connectedWhileGoingOnline);
     EXPECT_FALSE(rig.manager->isScanning());
     EXPECT_EQ(rig.scans, 1);
     EXPECT_EQ(rig.loops.all(), Names{"check"});
