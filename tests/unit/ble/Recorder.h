@@ -81,10 +81,15 @@ public:
     }
 
 private:
-    void record(Event event, const std::optional<BleError>& error = std::nullopt) {
-        if (callDepth_ > 0) ++inlineCallbacks;
+    // No defaulted optional<BleError> argument: GCC 12 misreports a materialised empty one
+    // as uninitialised under ThreadSanitizer.
+    void record(Event event, const std::optional<BleError>& error) {
         event.failed = error.has_value();
         if (error) event.errorText = error->description;
+        record(std::move(event));
+    }
+    void record(Event event) {
+        if (callDepth_ > 0) ++inlineCallbacks;
         events.push_back(std::move(event));
         if (!onEvent) return;
         const Event copy = events.back();
