@@ -30,6 +30,7 @@ public:
     void stop();
 
     static constexpr std::size_t kReadChunk = 65536;
+    static constexpr int kPipeSize = 1 << 20;
     // A writer that opened just before the read end was renewed may leave without a hang-up
     // event on the new end; while part of a text is in, its end is also checked this often.
     static constexpr std::chrono::milliseconds kPartialTextCheck{50};

@@ -135,6 +135,14 @@ TEST(FifoMessageReader, OverlappingWritersGiveOneTextSilentOnesNoneStopWakesItAn
     ASSERT_FALSE(pb::writeToFifo(path, "next"));
     ASSERT_EQ(reader.next(text, error), FifoMessageReader::Result::Message);
     EXPECT_EQ(text, "next");
+    // A job's text of megabytes arrives whole.
+    std::string job(6u << 20, 'x');
+    for (std::size_t at = 0; at < job.size(); at += 4093)
+        job[at] = static_cast<char>('a' + at % 26);
+    std::thread writer([&] { EXPECT_FALSE(pb::writeToFifo(path, job)); });
+    ASSERT_EQ(reader.next(text, error), FifoMessageReader::Result::Message);
+    writer.join();
+    EXPECT_TRUE(text == job) << text.size();
 
     std::thread stopper([&] { std::this_thread::sleep_for(std::chrono::milliseconds(50)), reader.stop(); });
     EXPECT_EQ(reader.next(text, error), FifoMessageReader::Result::Stopped);
