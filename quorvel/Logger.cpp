@@ -62,7 +62,7 @@ void Logger::log(std::string_view message)
     entry.reserve(message.size() + kEntryOverhead);
     entry += onMainThread ? pb::kMainThreadTag : pb::kOtherThreadTag;
     entry += ":[";
-    appendTime(entry);
+    const std::time_t second = appendTime(entry);
     entry += "] ";
     const bool plain = std::none_of(message.begin(), message.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
@@ -83,13 +83,17 @@ void Logger::log(std::string_view message)
         return;
     // O_APPEND with one write() makes each line a single append: lines of several threads, or
     // of several processes, never interleave or overwrite each other. The file stays open
-    // between lines (a transfer logs every chunk); a file removed meanwhile is let go and the
-    // path tried again at each line, never created here.
+    // between lines (a transfer logs every chunk, and a check per line would cost a fifth of
+    // its time); a file removed meanwhile is let go within a second and the path tried again
+    // at each line, never created here.
     std::lock_guard lock(fileMutex_);
-    struct stat status {};
-    if (fileFd_ >= 0 && (fstat(fileFd_, &status) != 0 || status.st_nlink == 0)) {
-        ::close(fileFd_);
-        fileFd_ = -1;
+    if (fileFd_ >= 0 && second != fileCheckedSecond_) {
+        fileCheckedSecond_ = second;
+        struct stat status {};
+        if (fstat(fileFd_, &status) != 0 || status.st_nlink == 0) {
+            ::close(fileFd_);
+            fileFd_ = -1;
+        }
     }
     if (fileFd_ < 0)
         fileFd_ = ::open(logFilePath_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
@@ -98,7 +102,7 @@ void Logger::log(std::string_view message)
     [[maybe_unused]] ssize_t ignored = ::write(fileFd_, entry.data(), entry.size() - 1);
 }
 
-void Logger::appendTime(std::string& line)
+std::time_t Logger::appendTime(std::string& line)
 {
     // The stamp shows whole seconds, so one formatting serves every line of a second.
     const auto now = std::chrono::system_clock::now();
@@ -109,6 +113,7 @@ void Logger::appendTime(std::string& line)
         timeSecond_ = second;
     }
     line += timeText_;
+    return second;
 }
 
 }  // namespace quorvel

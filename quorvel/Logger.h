@@ -37,7 +37,8 @@ protected:
 
 private:
     void createLogFile();
-    void appendTime(std::string& line);
+    // Appends the time stamp; returns its second.
+    std::time_t appendTime(std::string& line);
 
     std::string logFilePath_;
     std::function<bool()> isMainThread_;
@@ -48,9 +49,10 @@ private:
     std::time_t timeSecond_ = 0;
     std::string timeText_;
     // The log file, open for appending between lines; reopened (never created) once the file
-    // has been removed. Guarded by fileMutex_.
+    // has been removed, which is looked for once a second. Guarded by fileMutex_.
     std::mutex fileMutex_;
     int fileFd_ = -1;
+    std::time_t fileCheckedSecond_ = 0;
 };
 
 }  // namespace quorvel

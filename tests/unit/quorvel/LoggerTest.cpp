@@ -17,6 +17,12 @@ std::string contents(const std::string& path) {
     return text.str();
 }
 
+void waitForTheNextSecond() {
+    const std::time_t now = std::time(nullptr);
+    while (std::time(nullptr) == now)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 TEST(Logger, FirstLineSaysHowTheLogWasFoundTagsTellThreadsApartAndALostFileCostsNoMore) {
     shelltest::TempFolder folder;
     const std::string path = folder / "agent.log";
@@ -37,8 +43,10 @@ TEST(Logger, FirstLineSaysHowTheLogWasFoundTagsTellThreadsApartAndALostFileCosts
     EXPECT_TRUE(lines.peek() == EOF);
     Logger again(path, [] { return true; }, nullptr);
     EXPECT_TRUE(contents(path).ends_with("] Log file already exists at: " + path + "\n"));
-    // A removed log is not created again, but used once it is back.
+    // A removed log is not created again, but used once it is back: the removal is noticed
+    // at the first line of a new second.
     std::filesystem::remove(path);
+    waitForTheNextSecond();
     again.log("lost");
     EXPECT_FALSE(std::filesystem::exists(path));
     { std::ofstream recreated(path); }
