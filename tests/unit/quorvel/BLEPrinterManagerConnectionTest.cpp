@@ -1,6 +1,8 @@
-// The BLE manager on the simulated radio: radio state, discovery rules, connecting,
-// reconnecting and losing printers.
+// The BLE manager on the simulated radio: radio state, discovery rules (also while it is after
+// a named printer, and the whitelist's prefix test), connecting, reconnecting, losing printers.
 #include "ManagerRig.h"
+
+#include "quorvel/Whitelist.h"
 
 #include <gtest/gtest.h>
 
@@ -24,8 +26,8 @@ TEST(BLEPrinterManagerConnection, NamedDeviceIsMatchedAsAPrefixAfterTheWhitelist
     ASSERT_TRUE(rig.start());
     ASSERT_TRUE(rig.waitUntil([&] { return rig.manager->writeWithoutRspCht() != nullptr; }));
     for (const char* line : {"开始扫描 BLE 设备...。。。HM_B58", "Found printer: HM_B58-02", "Connected to HM_B58-02"})
-        EXPECT_TRUE(rig.logger.lines.contains(line)) << line;
-    EXPECT_FALSE(rig.logger.lines.contains("Found device: XHM_B58"));  // no model begins it
+        EXPECT_TRUE(rig.logger.contains(line)) << line;
+    EXPECT_FALSE(rig.logger.contains("Found device: XHM_B58"));  // no model begins it
     EXPECT_EQ(rig.manager->deviceName(), "HM_B58-02");                 // the full name from now on
     EXPECT_EQ(rig.online.all(), Names{"HM_B58-02"});
     EXPECT_EQ(nameWhileGoingOnline, "HM_B58-02");
@@ -44,7 +46,7 @@ TEST(BLEPrinterManagerConnection, PrintersWithoutQueueAreReportedAtEachAdvertise
     ASSERT_TRUE(rig.start());
     ASSERT_TRUE(rig.waitUntil([&] { return rig.reports.count("QMT53-A") >= 3 && rig.reports.count("QMT53-B") >= 3; }));
     EXPECT_EQ(rig.manager->discoveredDeviceNames().size(), 2u);  // listed once each
-    EXPECT_TRUE(rig.logger.lines.contains("BLE Broadcasting printer: QMT53-A to pellblutooth backend"));
+    EXPECT_TRUE(rig.logger.contains("BLE Broadcasting printer: QMT53-A to pellblutooth backend"));
     EXPECT_FALSE(rig.manager->hasPrinterPeripheral());
     // A scan started while one runs first reports what the running one found.
     const auto before = rig.reports.size();
@@ -53,8 +55,25 @@ TEST(BLEPrinterManagerConnection, PrintersWithoutQueueAreReportedAtEachAdvertise
     EXPECT_TRUE(rig.manager->discoveredDeviceNames().empty());
     rig.queues.add("QMT53-B");
     ASSERT_TRUE(rig.waitUntil([&] { return rig.manager->isConnected("QMT53-B"); }));
-    EXPECT_TRUE(rig.logger.lines.contains("打印机存在列表,连接"));
+    EXPECT_TRUE(rig.logger.contains("打印机存在列表,连接"));
     EXPECT_FALSE(rig.manager->isConnected("QMT53-A"));
+}
+
+TEST(BLEPrinterManagerConnection, WhileNamedPrintersWithoutAQueueAreStillReportedAndOnlyTheNamedOneConnected) {
+    ManagerRig rig({printer("KRV38-A1"), printer("QMT53-9"), printer("HM_B58-1")});
+    rig.queues.add("KRV38-A1");
+    rig.queues.add("HM_B58-1");
+    rig.manager->setDeviceName("KRV38-A1");
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.waitUntil([&] { return rig.manager->isConnected("KRV38-A1"); }));
+    const auto before = rig.reports.count("QMT53-9");
+    rig.manager->startScan();  // a device listing
+    ASSERT_TRUE(rig.waitUntil([&] { return rig.reports.count("QMT53-9") >= before + 2; }));
+    EXPECT_EQ(rig.reports.count("HM_B58-1"), 0u);
+    EXPECT_FALSE(rig.manager->isConnected("HM_B58-1"));
+    EXPECT_TRUE(rig.manager->isScanning());
+    EXPECT_TRUE(rig.manager->isConnected("KRV38-A1"));
+    EXPECT_EQ(rig.manager->deviceName(), "KRV38-A1");
 }
 
 TEST(BLEPrinterManagerConnection, ConnectWantsTheExactNameAndFallsBackOnTheConnectedTable) {
@@ -63,15 +82,15 @@ TEST(BLEPrinterManagerConnection, ConnectWantsTheExactNameAndFallsBackOnTheConne
     ASSERT_TRUE(rig.waitUntil([&] { return rig.manager->discoveredDeviceNames().size() == 2; }));
     rig.manager->stopScan();
     EXPECT_TRUE(rig.manager->connect("QMT53-A"));
-    EXPECT_TRUE(rig.logger.lines.contains("device QMT53-A not equals to scan device QMT53-A1"));
+    EXPECT_TRUE(rig.logger.contains("device QMT53-A not equals to scan device QMT53-A1"));
     ASSERT_TRUE(rig.waitUntil([&] { return rig.manager->isConnected("QMT53-A"); }));
     EXPECT_FALSE(rig.manager->connect("QMT53"));
-    EXPECT_TRUE(rig.logger.lines.contains("device QMT53 not fount at discoveredDevices"));
+    EXPECT_TRUE(rig.logger.contains("device QMT53 not fount at discoveredDevices"));
     // A restarted scan empties the list; the connected printer is found in the connected table.
     rig.manager->setDeviceName("nothing-advertises-this");
     rig.manager->startScan();
     EXPECT_TRUE(rig.manager->connect("QMT53-A"));
-    EXPECT_EQ(rig.logger.lines.count("discovereds device connect QMT53-A"), 2u);
+    EXPECT_EQ(rig.logger.count("discovereds device connect QMT53-A"), 2u);
 }
 
 TEST(BLEPrinterManagerConnection, ReConnectDisconnectsAndFailuresKeepTheTablesAndQueueStateTrue) {
@@ -83,7 +102,7 @@ TEST(BLEPrinterManagerConnection, ReConnectDisconnectsAndFailuresKeepTheTablesAn
     EXPECT_NE(rig.consoleText().find("Failed to connect to peripheral: QMT53-A, error: "), std::string::npos);
     EXPECT_FALSE(rig.manager->reConnect(std::nullopt));
     EXPECT_FALSE(rig.manager->reConnect("QMT53-A"));
-    EXPECT_TRUE(rig.logger.lines.contains("打印机外设为空，无法连接。"));
+    EXPECT_TRUE(rig.logger.contains("打印机外设为空，无法连接。"));
 
     ASSERT_TRUE(rig.connectNamed("QMT53-A"));
     EXPECT_TRUE(rig.manager->reConnect("QMT53-A"));
@@ -93,7 +112,7 @@ TEST(BLEPrinterManagerConnection, ReConnectDisconnectsAndFailuresKeepTheTablesAn
     // the printer is still in the table and reConnect asks for it again.
     while (device->state() == ble::PeripheralState::connected) rig.io.run_one();
     EXPECT_TRUE(rig.manager->reConnect("QMT53-A"));
-    EXPECT_TRUE(rig.logger.lines.contains("打印机再次连接。"));
+    EXPECT_TRUE(rig.logger.contains("打印机再次连接。"));
     ASSERT_TRUE(rig.waitUntil([&] { return rig.online.size() == 2 && rig.manager->isConnected("QMT53-A"); }));
 
     rig.central->dropLink("QMT53-A");
@@ -114,12 +133,21 @@ TEST(BLEPrinterManagerConnection, PowerOffStopsTheQueueLoopAndPowerOnScansAgain)
     EXPECT_TRUE(rig.offline.contains("QMT53-A"));
     EXPECT_FALSE(rig.manager->hasPrinterPeripheral());
     rig.manager->startScan();
-    EXPECT_TRUE(rig.logger.lines.contains("Bluetooth is not powered on."));
+    EXPECT_TRUE(rig.logger.contains("Bluetooth is not powered on."));
     rig.central->setPowered(true);
     ASSERT_TRUE(rig.waitUntil([&] { return rig.manager->isConnected("QMT53-A"); }));
     // Asking for access again brought the powered-off report once more.
     EXPECT_EQ(rig.loops.all(), (Names{"check", "stop", "stop", "check"}));
     EXPECT_GE(rig.scans, 2);
+}
+
+TEST(Whitelist, MatchesTheFirstRowThatBeginsTheName) {
+    // An earlier, shorter row wins over a later, longer one; a model contained but not at the
+    // start, in another case, or not in the HM_ form of the agent's list does not match.
+    const std::vector<std::pair<std::string, std::string>> prefixes = {
+        {"QMT53H-01", "QMT53"}, {"BX940-7", "BX9"}, {"HM_E7S12", "HM_E7S"}, {"YF-316-0A12", "YF-316"},
+        {"XQMT53", ""},         {"qmt53", ""},      {"ZOR21", ""},          {"", ""}};
+    for (const auto& [name, prefix] : prefixes) EXPECT_EQ(whitelistPrefixOf(name), prefix) << name;
 }
 
 }  // namespace

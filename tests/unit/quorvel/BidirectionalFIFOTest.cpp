@@ -15,23 +15,21 @@
 #include <fstream>
 #include <numeric>
 
-namespace quorvel {
+namespace quorvel::test {
 namespace {
 
-using shelltest::waitUntil;
-
 struct FifoRig {
-    shelltest::TempFolder folder;
-    shelltest::RecordingLog log;
+    TempFolder folder;
+    RecordingLog log;
     pb::MainQueue mainQueue;
-    shelltest::Recorder received, jobs;
+    Lines received, jobs;
     std::unique_ptr<BidirectionalFIFO> fifo = std::make_unique<BidirectionalFIFO>(
         pb::ChannelPaths{folder / "command", folder / "print", folder / "reply"}, mainQueue, log);
     std::thread mainThread{[this] { mainQueue.run(); }};
 
     FifoRig() {
-        fifo->callback = [this](const std::string& text) { received.record(text); };
-        fifo->printDataCallback = [this](std::string text) { jobs.record(text); };
+        fifo->callback = [this](const std::string& text) { received.add(text); };
+        fifo->printDataCallback = [this](std::string text) { jobs.add(text); };
     }
     ~FifoRig() { fifo.reset(), mainQueue.stop(), mainThread.join(); }
 };
@@ -43,12 +41,12 @@ bool isFifoWithMode(const std::string& path, mode_t mode) {
 
 TEST(BidirectionalFIFO, CreatesItsChannelsAndDeliversEachUtf8TextOnceInOrder) {
     FifoRig rig;
-    shelltest::TempFolder stale;
+    TempFolder stale;
     { std::ofstream(stale / "reply") << "stale"; }
     BidirectionalFIFO replaced({stale / "command", stale / "print", stale / "reply"}, rig.mainQueue, rig.log);
     EXPECT_TRUE(isFifoWithMode(stale / "reply", 0666));  // whatever was at the reply path is replaced
     rig.fifo->start();
-    ASSERT_TRUE(waitUntil([&] { return rig.log.has("readLoop"); }));
+    ASSERT_TRUE(waitUntil([&] { return rig.log.contains("readLoop"); }));
     EXPECT_TRUE(isFifoWithMode(rig.folder / "command", 0666));
     // Writers that follow each other closely may be read as one text; what counts is that
     // nothing is lost, repeated or reordered.
@@ -57,7 +55,7 @@ TEST(BidirectionalFIFO, CreatesItsChannelsAndDeliversEachUtf8TextOnceInOrder) {
         ASSERT_FALSE(pb::writeToFifo(rig.folder / "command", "addPrint P" + std::to_string(index) + " "));
         expected += "addPrint P" + std::to_string(index) + " ";
     }
-    auto all = [&] { auto texts = rig.received.lines(); return std::accumulate(texts.begin(), texts.end(), std::string()); };
+    auto all = [&] { auto texts = rig.received.all(); return std::accumulate(texts.begin(), texts.end(), std::string()); };
     ASSERT_TRUE(waitUntil([&] { return all().size() >= expected.size(); }));
     EXPECT_EQ(all(), expected);
 
@@ -72,16 +70,14 @@ TEST(BidirectionalFIFO, CreatesItsChannelsAndDeliversEachUtf8TextOnceInOrder) {
 
 TEST(BidirectionalFIFO, RepliesGoOutInOrderAndNeverIntoAPlainFile) {
     FifoRig rig;
-    for (const char* reply : {"querycallback A ", "status finished", "querycallback B "})
-        rig.fifo->writeMessage(reply);
+    for (const char* reply : {"querycallback A ", "status finished", "querycallback B "}) rig.fifo->writeMessage(reply);
     std::error_code error;
     int fd = pb::openFifoForReading(rig.folder / "reply", error);
     ASSERT_GE(fd, 0);
     const std::string expected = "querycallback A status finishedquerycallback B ";
     std::string text;
     for (char chunk[256]; text.size() < expected.size();)
-        if (ssize_t count = ::read(fd, chunk, sizeof chunk); count > 0)
-            text.append(chunk, static_cast<std::size_t>(count));
+        text.append(chunk, static_cast<std::size_t>(std::max<ssize_t>(0, ::read(fd, chunk, sizeof chunk))));
     ::close(fd);
     EXPECT_EQ(text, expected);
 
@@ -102,8 +98,8 @@ TEST(BidirectionalFIFO, OneReaderTakesEveryJobAndOneThatCannotOpenItsChannelClea
     EXPECT_TRUE(rig.fifo->isReading());
     rig.fifo->startCommunication();
     auto send = [&](const std::string& job) {
-        const auto before = rig.jobs.lines().size();
-        return !pb::writeToFifo(rig.folder / "print", job) && waitUntil([&] { return rig.jobs.lines().size() > before; });
+        const auto before = rig.jobs.size();
+        return !pb::writeToFifo(rig.folder / "print", job) && waitUntil([&] { return rig.jobs.size() > before; });
     };
     ASSERT_TRUE(send("aa") && send("bb"));
     // Told to stop while it waits for a writer, the reader still hands over the next job, and
@@ -111,22 +107,20 @@ TEST(BidirectionalFIFO, OneReaderTakesEveryJobAndOneThatCannotOpenItsChannelClea
     rig.fifo->stopReading();
     rig.fifo->startCommunication();
     ASSERT_TRUE(send("cc"));
-    EXPECT_EQ(rig.jobs.lines(), (std::vector<std::string>{"aa", "bb", "cc"}));
-    EXPECT_EQ(std::ranges::count_if(rig.log.lines(), [](auto& line) { return line.starts_with("读取base64数据："); }), 3);
+    EXPECT_EQ(rig.jobs.all(), (std::vector<std::string>{"aa", "bb", "cc"}));
+    EXPECT_EQ(std::ranges::count_if(rig.log.all(), [](auto& line) { return line.starts_with("读取base64数据："); }), 3);
 }
 
 TEST(FifoMessageReader, OverlappingWritersGiveOneTextSilentOnesNoneStopWakesItAndOnlyFifosOpen) {
-    shelltest::TempFolder folder;
+    TempFolder folder;
     const std::string path = folder / "fifo";
     ASSERT_FALSE(pb::makeFifo(path, 0600));
     FifoMessageReader reader;
     ASSERT_FALSE(reader.open(path));
     ::close(::open(path.c_str(), O_WRONLY));  // a silent writer
     int first = ::open(path.c_str(), O_WRONLY), second = ::open(path.c_str(), O_WRONLY);
-    ASSERT_EQ(::write(first, "doPrint ", 8), 8);
-    ASSERT_EQ(::write(second, "A", 1), 1);
-    ::close(first);
-    ::close(second);
+    ASSERT_TRUE(::write(first, "doPrint ", 8) == 8 && ::write(second, "A", 1) == 1);
+    ::close(first), ::close(second);
     std::string text;
     std::error_code error;
     ASSERT_EQ(reader.next(text, error), FifoMessageReader::Result::Message);
@@ -137,8 +131,7 @@ TEST(FifoMessageReader, OverlappingWritersGiveOneTextSilentOnesNoneStopWakesItAn
     EXPECT_EQ(text, "next");
     // A job's text of megabytes arrives whole.
     std::string job(6u << 20, 'x');
-    for (std::size_t at = 0; at < job.size(); at += 4093)
-        job[at] = static_cast<char>('a' + at % 26);
+    for (std::size_t at = 0; at < job.size(); at += 4093) job[at] = static_cast<char>('a' + at % 26);
     std::thread writer([&] { EXPECT_FALSE(pb::writeToFifo(path, job)); });
     ASSERT_EQ(reader.next(text, error), FifoMessageReader::Result::Message);
     writer.join();
@@ -154,4 +147,4 @@ TEST(FifoMessageReader, OverlappingWritersGiveOneTextSilentOnesNoneStopWakesItAn
 }
 
 }  // namespace
-}  // namespace quorvel
+}  // namespace quorvel::test

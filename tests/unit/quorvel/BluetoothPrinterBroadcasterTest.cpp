@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-namespace quorvel {
+namespace quorvel::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -18,8 +18,8 @@ using Messages = std::vector<std::string>;
 struct BroadcasterRig {
     Clock::time_point now = Clock::time_point{} + 1000s;
     std::vector<std::pair<Clock::time_point, std::function<void()>>> due;
-    shelltest::RecordingLog log;
-    shelltest::RecordingReplies replies;
+    RecordingLog log;
+    RecordingReplies replies;
     BluetoothPrinterBroadcaster::Clock clock = [this] { return now; };
     BluetoothPrinterBroadcaster::Scheduler scheduler = [this](Clock::duration delay, std::function<void()> work) {
         due.emplace_back(now + delay, std::move(work));
@@ -38,42 +38,35 @@ struct BroadcasterRig {
     }
 };
 
+// Instances do not delay each other, and stopping cancels no scheduled report.
 TEST(BluetoothPrinterBroadcaster, EarlyReportsGoOutTogetherAtTheWindowsEndAndALaterOneOpensANewWindow) {
     BroadcasterRig rig;
+    BluetoothPrinterBroadcaster other{rig.replies, rig.log, rig.scheduler, rig.clock};
     rig.broadcaster.startBroadcasting("A");
-    EXPECT_EQ(rig.replies.lines(), Messages{"querycallback A "});  // at once, with its trailing blank
+    other.startBroadcasting("usb");
+    EXPECT_EQ(rig.replies.all(), (Messages{"querycallback A ", "querycallback usb "}));  // at once, blank ended
     rig.advance(200ms);
     rig.broadcaster.startBroadcasting("B");
     rig.advance(300ms);
     rig.broadcaster.startBroadcasting("C");
     rig.broadcaster.startBroadcasting("C");  // the same name twice is written twice
+    rig.broadcaster.stopBroadcasting();
     rig.advance(2499ms);
-    EXPECT_EQ(rig.replies.lines().size(), 1u);
+    EXPECT_EQ(rig.replies.size(), 2u);
     rig.advance(1ms);
-    EXPECT_EQ(rig.replies.lines(), (Messages{"querycallback A ", "querycallback B ", "querycallback C ", "querycallback C "}));
+    EXPECT_EQ(rig.replies.all(), (Messages{"querycallback A ", "querycallback usb ", "querycallback B ",
+                                           "querycallback C ", "querycallback C "}));
     // The deferred writes did not open a new window: a report exactly 3 s after A goes out at
     // once and opens one, so a report 1 s later waits 2 s.
     rig.broadcaster.startBroadcasting("D");
-    EXPECT_EQ(rig.replies.lines().back(), "querycallback D ");
+    EXPECT_EQ(rig.replies.all().back(), "querycallback D ");
     EXPECT_TRUE(rig.due.empty());
     rig.advance(1000ms);
     rig.broadcaster.startBroadcasting("E");
     rig.advance(1999ms);
-    EXPECT_EQ(rig.replies.lines().back(), "querycallback D ");
+    EXPECT_EQ(rig.replies.all().back(), "querycallback D ");
     rig.advance(1ms);
-    EXPECT_EQ(rig.replies.lines().back(), "querycallback E ");
-}
-
-TEST(BluetoothPrinterBroadcaster, InstancesDoNotDelayEachOtherAndStopCancelsNothing) {
-    BroadcasterRig rig;
-    BluetoothPrinterBroadcaster other{rig.replies, rig.log, rig.scheduler, rig.clock};
-    rig.broadcaster.startBroadcasting("A");
-    other.startBroadcasting("usb");
-    EXPECT_EQ(rig.replies.lines(), (Messages{"querycallback A ", "querycallback usb "}));
-    rig.broadcaster.startBroadcasting("B");
-    rig.broadcaster.stopBroadcasting();
-    rig.advance(3s);  // a scheduled report still goes out
-    EXPECT_EQ(rig.replies.lines().back(), "querycallback B ");
+    EXPECT_EQ(rig.replies.all().back(), "querycallback E ");
 }
 
 TEST(ReplyQueue, DropsTheOldestDiscoveryReportsAndKeepsEveryStatus) {
@@ -99,16 +92,5 @@ TEST(ReplyQueue, DropsTheOldestDiscoveryReportsAndKeepsEveryStatus) {
     EXPECT_EQ(messages.back(), "status error");
 }
 
-TEST(ReplyQueue, PopWaitsForAMessageAndCloseEndsIt) {
-    ReplyQueue queue;
-    std::optional<std::string> first, second = "unset";
-    std::thread reader([&] { first = queue.pop(), second = queue.pop(); });
-    queue.push("status finished");
-    queue.close();
-    reader.join();
-    EXPECT_EQ(first, "status finished");
-    EXPECT_FALSE(second.has_value());
-}
-
 }  // namespace
-}  // namespace quorvel
+}  // namespace quorvel::test

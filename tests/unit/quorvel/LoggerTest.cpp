@@ -8,23 +8,13 @@
 #include <fstream>
 #include <sstream>
 
-namespace quorvel {
+namespace quorvel::test {
 namespace {
 
-std::string contents(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
-void waitForTheNextSecond() {
-    const std::time_t now = std::time(nullptr);
-    while (std::time(nullptr) == now)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-}
+using namespace std::chrono_literals;
 
 TEST(Logger, FirstLineSaysHowTheLogWasFoundTagsTellThreadsApartAndALostFileCostsNoMore) {
-    shelltest::TempFolder folder;
+    TempFolder folder;
     const std::string path = folder / "agent.log";
     const auto mainThread = std::this_thread::get_id();
     {
@@ -32,7 +22,7 @@ TEST(Logger, FirstLineSaysHowTheLogWasFoundTagsTellThreadsApartAndALostFileCosts
         logger.log("from main");
         std::thread([&] { logger.log("from elsewhere\nsecond line"); }).join();
     }
-    std::istringstream lines(contents(path));
+    std::istringstream lines(textOf(path));
     // A line feed inside a message stays inside its entry, shown escaped.
     for (auto [tag, tail] : {std::pair{"main:[", "] Log file created at: " + path}, {"main:[", "] from main"},
                              {"not-main:[", "] from elsewhere\\x0asecond line"}}) {
@@ -42,16 +32,16 @@ TEST(Logger, FirstLineSaysHowTheLogWasFoundTagsTellThreadsApartAndALostFileCosts
     }
     EXPECT_TRUE(lines.peek() == EOF);
     Logger again(path, [] { return true; }, nullptr);
-    EXPECT_TRUE(contents(path).ends_with("] Log file already exists at: " + path + "\n"));
+    EXPECT_TRUE(textOf(path).ends_with("] Log file already exists at: " + path + "\n"));
     // A removed log is not created again, but used once it is back: the removal is noticed
     // at the first line of a new second.
     std::filesystem::remove(path);
-    waitForTheNextSecond();
+    for (const auto second = std::time(nullptr); std::time(nullptr) == second;) std::this_thread::sleep_for(10ms);
     again.log("lost");
     EXPECT_FALSE(std::filesystem::exists(path));
     { std::ofstream recreated(path); }
     again.log("two");
-    EXPECT_TRUE(contents(path).ends_with("] two\n") && contents(path).find("lost") == std::string::npos);
+    EXPECT_TRUE(textOf(path).ends_with("] two\n") && textOf(path).find("lost") == std::string::npos);
     // A missing folder costs only the file.
     Logger lost(folder / "no/such/folder/agent.log", [] { return true; }, nullptr);
     lost.log("still fine");
@@ -59,39 +49,36 @@ TEST(Logger, FirstLineSaysHowTheLogWasFoundTagsTellThreadsApartAndALostFileCosts
 }
 
 TEST(Logger, ConcurrentLinesStayWholeInFileAndConsole) {
-    shelltest::TempFolder folder;
+    TempFolder folder;
     const std::string path = folder / "agent.log", consolePath = folder / "console";
     std::FILE* console = std::fopen(consolePath.c_str(), "w");
     ASSERT_NE(console, nullptr);
     constexpr int kThreads = 8, kLines = 300;
+    auto message = [](int thread) { return "<" + std::string(100 + thread * 37, static_cast<char>('a' + thread)) + ">"; };
     {
         Logger logger(path, [] { return false; }, console);
-        std::vector<std::thread> threads;
+        std::vector<std::jthread> threads;
         for (int thread = 0; thread < kThreads; ++thread)
             threads.emplace_back([&, thread] {
-                const std::string body(100 + thread * 37, static_cast<char>('a' + thread));
-                for (int line = 0; line < kLines; ++line)
-                    logger.log("<" + body + ">");
+                for (int line = 0; line < kLines; ++line) logger.log(message(thread));
             });
-        for (auto& thread : threads)
-            thread.join();
     }
     std::fclose(console);
+    // Every line whole: each thread's line appears as often as it was logged, and nothing else.
     for (const std::string& file : {path, consolePath}) {
-        std::istringstream lines(contents(file));
-        int whole = 0;
-        for (std::string line; std::getline(lines, line);) {
-            if (line.empty() || line.find("Log file created") != std::string::npos)
-                continue;
-            const auto open = line.find("] <");
-            ASSERT_TRUE(open != std::string::npos && line.back() == '>') << line;
-            const std::string body = line.substr(open + 3, line.size() - open - 4);
-            ASSERT_EQ(body.find_first_not_of(body.front()), std::string::npos) << "interleaved: " << line;
-            ++whole;
+        const std::string text = textOf(file);
+        std::istringstream lines(text);
+        int entries = 0;  // the console separates its entries by blank lines
+        for (std::string line; std::getline(lines, line);) entries += line.empty() ? 0 : 1;
+        EXPECT_EQ(entries, kThreads * kLines + 1) << file;  // and the log's first line
+        for (int thread = 0; thread < kThreads; ++thread) {
+            const std::string line = "] " + message(thread) + "\n";
+            int whole = 0;
+            for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++whole;
+            EXPECT_EQ(whole, kLines) << file << " thread " << thread;
         }
-        EXPECT_EQ(whole, kThreads * kLines) << file;
     }
 }
 
 }  // namespace
-}  // namespace quorvel
+}  // namespace quorvel::test

@@ -6,45 +6,12 @@
 #include "ble/sim/SimulatedCentral.h"
 #include "quorvel/BLEPrinterManager.h"
 #include "quorvel/DiscoveryReporter.h"
-#include "quorvel/Logger.h"
 #include "quorvel/PrinterQueueTracker.h"
-#include "quorvel/ReplyChannel.h"
 #include "quorvel/ScanRequester.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <mutex>
+#include "ShellTestSupport.h"
 
 namespace quorvel::test {
-
-// Thread-safe list of strings, for what the fakes hear.
-class Lines {
-public:
-    void add(std::string line) {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(std::move(line));
-    }
-    std::vector<std::string> all() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-    std::size_t count(const std::string& line) const {
-        const auto lines = all();
-        return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
-    }
-    bool contains(const std::string& line) const { return count(line) > 0; }
-    std::size_t size() const { return all().size(); }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
-
-struct CollectingLogger : Logger {
-    void log(std::string_view message) override { lines.add(std::string(message)); }
-    Lines lines;
-};
 
 inline ble::sim::SimulatedPrinter printer(std::string name, ble::sim::PrinterSettings settings = {}) {
     return {std::move(name), settings};
@@ -53,11 +20,9 @@ inline ble::sim::SimulatedPrinter printer(std::string name, ble::sim::PrinterSet
 class ManagerRig : public PrinterQueueTracker, public ReplyChannel, public DiscoveryReporter, public ScanRequester {
 public:
     explicit ManagerRig(std::vector<ble::sim::SimulatedPrinter> printers) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pb-mgr-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) folder_ = pattern;
         ble::sim::SimulatedRadioSettings settings;
         settings.printers = std::move(printers);
-        settings.outputFolder = folder_;
+        settings.outputFolder = folder_.path();
         settings.advertisingInterval = std::chrono::milliseconds(10);
         central = ble::sim::SimulatedCentral::create(io, std::move(settings));
         manager = std::make_shared<BLEPrinterManager>([this] { return central; }, io, logger, console);
@@ -67,8 +32,6 @@ public:
         manager.reset();
         central.reset();
         std::fclose(console);
-        std::error_code ignored;
-        if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
     }
 
     // The manager's collaborators. The power-on scan request plays the orchestrator's part:
@@ -101,7 +64,7 @@ public:
     }
     // Runs the main queue for a while, for checks that something does not happen.
     void runFor(std::chrono::milliseconds duration) { waitUntil([] { return false; }, duration); }
-    bool logged(const std::string& line) { return waitUntil([&] { return logger.lines.contains(line); }); }
+    bool logged(const std::string& line) { return waitUntil([&] { return logger.contains(line); }); }
     // Powers the manager up; the power-on report starts a scan for the manager's device name.
     bool start() {
         manager->requestBluetoothAccess();
@@ -118,21 +81,17 @@ public:
         central->notify(name, ble::sim::PrinterGatt::credit(), {0x01, credits});
     }
     ble::Bytes printed(const std::string& name) {
-        std::ifstream in(folder_ / ble::sim::folderNameForPrinter(name) / ble::sim::kStreamFileName, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::string text = textOf(folder_.path() / ble::sim::folderNameForPrinter(name) / ble::sim::kStreamFileName);
+        return {text.begin(), text.end()};
     }
     bool printedAtLeast(const std::string& name, std::size_t size) {
         return waitUntil([&] { return printed(name).size() >= size; });
     }
-    std::string consoleText() {
-        std::fflush(console);
-        std::ifstream in("/proc/self/fd/" + std::to_string(fileno(console)));
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string consoleText() { return textOf(console); }
 
     asio::io_context io;
     asio::executor_work_guard<asio::io_context::executor_type> keepRunning = asio::make_work_guard(io);
-    CollectingLogger logger;
+    RecordingLog logger;
     Lines queues, online, offline, loops, replies, readerStops, reports;
     std::function<void()> onOnline;  // main queue, inside the connected callback
     int scans = 0;                   // main queue only
@@ -141,7 +100,7 @@ public:
     std::shared_ptr<BLEPrinterManager> manager;
 
 private:
-    std::filesystem::path folder_;
+    TempFolder folder_;  // the simulated printers' output
 };
 
 }  // namespace quorvel::test

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <numeric>
 
-namespace quorvel {
+namespace quorvel::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -44,8 +44,8 @@ struct RecordingReporter : DiscoveryReporter {
 
 // An orchestrator over a BLE manager with no radio: nothing ever connects, so every job is kept.
 struct OrchestratorRig {
-    shelltest::TempFolder root;
-    shelltest::RecordingLog log;
+    TempFolder root;
+    RecordingLog log;
     asio::io_context mainQueue;
     std::shared_ptr<BLEPrinterManager> manager = std::make_shared<BLEPrinterManager>(nullptr, mainQueue, log, nullptr);
     RecordingReporter reporter;
@@ -70,13 +70,13 @@ TEST(PellBluetoothBackend, CheckBleMgrAndAShortVectorSwitchTheManagerOnlyForANew
         rig.backend.checkBleMgr(name);
         EXPECT_EQ(rig.manager->deviceName(), name.value_or("P1"));
     }
-    EXPECT_EQ(rig.log.count("创建新的 BLEPrinterManager 实例，设备名称: P1"), 1);
-    EXPECT_EQ(rig.log.count("使用现有的 BLEPrinterManager 实例，设备名称: P1"), 2);
+    EXPECT_EQ(rig.log.count("创建新的 BLEPrinterManager 实例，设备名称: P1"), 1u);
+    EXPECT_EQ(rig.log.count("使用现有的 BLEPrinterManager 实例，设备名称: P1"), 2u);
     // A short vector with a device URI scans for that device; one without keeps the name.
     rig.backend.performStart({"pellbluetooth://P3"});
     EXPECT_EQ(rig.backend.deviceName(), "P3");
     EXPECT_EQ(rig.manager->deviceName(), "P3");
-    EXPECT_TRUE(rig.log.has("Starting pellbluetooth isScanning deviceName P3"));
+    EXPECT_TRUE(rig.log.contains("Starting pellbluetooth isScanning deviceName P3"));
     rig.backend.performStart({"usb://X", "1", "2"});
     EXPECT_EQ(rig.backend.deviceName(), "P3");
 }
@@ -88,34 +88,34 @@ TEST(PellBluetoothBackend, PrintJobReadsTheSpoolFileOfTheJobIdOrAFileUnderUsersA
     for (const char* path : {"/Users/../etc/shadow", "/Users/alice/../../etc/shadow", "/Users/alice/link/shadow",
                              "/Users/", "/Users/nobody/../../etc/shadow"}) {
         EXPECT_TRUE(rig.forward("1", path).empty()) << path;
-        EXPECT_TRUE(rig.log.has(std::string("Refused to read ") + path + ": it does not lie under /Users/")) << path;
+        EXPECT_TRUE(rig.log.contains(std::string("Refused to read ") + path + ": it does not lie under /Users/")) << path;
     }
     for (const char* path : {"/Users/alice/missing", "/Users/alice/dir", "/Users/alice/../alice/missing"})
         EXPECT_TRUE(rig.forward("1", path).empty()) << path;
-    EXPECT_TRUE(rig.log.has("无法读取打印数据文件"));
+    EXPECT_TRUE(rig.log.contains("无法读取打印数据文件"));
     EXPECT_FALSE(rig.log.hasPrefix("do print"));
 
     rig.write("spool/d00042-001", "1b40");
     EXPECT_EQ(rig.forward("42", "/var/tmp/elsewhere"), Names{"P1"});
-    EXPECT_TRUE(rig.log.has("print jobId 42; filePath " + (rig.root / "spool/d00042-001")));
-    EXPECT_TRUE(rig.log.has("do print   data: 4"));  // the manager was after no printer yet
+    EXPECT_TRUE(rig.log.contains("print jobId 42; filePath " + (rig.root / "spool/d00042-001")));
+    EXPECT_TRUE(rig.log.contains("do print   data: 4"));  // the manager was after no printer yet
     rig.write("Users/alice/job", "1b40");
     EXPECT_EQ(rig.forward("7", "/Users/alice/job"), Names{"P1"});
-    EXPECT_TRUE(rig.log.has("File Path: " + (rig.root / "Users/alice/job")));
+    EXPECT_TRUE(rig.log.contains("File Path: " + (rig.root / "Users/alice/job")));
 }
 
 TEST(PellBluetoothBackend, KeepsAJobPerPrinterAndOnlyTheFirstReportUntilStopped) {
     OrchestratorRig rig;
     rig.backend.doPrint("1b40");
     EXPECT_TRUE(rig.backend.waitingJobPrinters().empty());
-    EXPECT_TRUE(rig.log.has("Job dropped: no printer named for it"));
+    EXPECT_TRUE(rig.log.contains("Job dropped: no printer named for it"));
     rig.backend.setDeviceName("P1");
     rig.backend.doPrint("1b40");
     rig.backend.doPrint("1b41");
     rig.backend.setDeviceName("P2");
     rig.backend.doPrint("00");
     EXPECT_EQ(rig.backend.waitingJobPrinters(), (Names{"P1", "P2"}));
-    EXPECT_TRUE(rig.log.has("A job waiting for P1 is replaced by a later one"));
+    EXPECT_TRUE(rig.log.contains("A job waiting for P1 is replaced by a later one"));
     // The orchestrator passes on only the first discovery report until told to stop.
     for (const char* name : {"usbA", "usbB"})
         rig.backend.startBroadcasting(name);
@@ -127,7 +127,7 @@ TEST(PellBluetoothBackend, KeepsAJobPerPrinterAndOnlyTheFirstReportUntilStopped)
 }
 
 TEST(MessageDispatcher, TheFirstWordChoosesTheAction) {
-    shelltest::RecordingLog log;
+    RecordingLog log;
     Names calls;
     MessageDispatcher dispatcher{log, {
         [&] { calls.push_back("scan"); },
@@ -166,8 +166,8 @@ TEST(MessageDispatcher, TheFirstWordChoosesTheAction) {
         dispatcher.dispatch(text);
         EXPECT_EQ(calls, expected) << text;
     }
-    EXPECT_TRUE(log.has("callback do print error: without pellbluetooth:// prefix"));
+    EXPECT_TRUE(log.contains("callback do print error: without pellbluetooth:// prefix"));
 }
 
 }  // namespace
-}  // namespace quorvel
+}  // namespace quorvel::test

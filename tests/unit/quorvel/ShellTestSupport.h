@@ -1,5 +1,5 @@
-// Doubles and helpers for the agent shell's unit tests: a collecting log, a recording reply
-// channel, a temporary folder and a deadline wait.
+// Doubles and helpers shared by the agent's unit tests: recording lists, a collecting log and
+// reply channel, a temporary folder, a deadline wait and a file's text.
 #pragma once
 
 #include "quorvel/Logger.h"
@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -16,32 +18,31 @@
 #include <thread>
 #include <vector>
 
-namespace quorvel::shelltest {
+namespace quorvel::test {
 
-// Thread-safe: written by whichever thread logs, read by the test.
-class Recorder {
+// Thread-safe list of strings: written by whichever thread reports, read by the test.
+class Lines {
 public:
-    void record(std::string_view text) { std::lock_guard lock(mutex_); texts_.emplace_back(text); }
-    std::vector<std::string> lines() const { std::lock_guard lock(mutex_); return texts_; }
+    void add(std::string_view line) { std::lock_guard lock(mutex_); lines_.emplace_back(line); }
+    std::vector<std::string> all() const { std::lock_guard lock(mutex_); return lines_; }
+    std::size_t size() const { return all().size(); }
+    std::size_t count(const std::string& line) const { return std::ranges::count(all(), line); }
+    bool contains(const std::string& line) const { return count(line) > 0; }
+    bool hasPrefix(const std::string& prefix) const {
+        return std::ranges::any_of(all(), [&](auto& line) { return line.starts_with(prefix); });
+    }
 
 private:
     mutable std::mutex mutex_;
-    std::vector<std::string> texts_;
+    std::vector<std::string> lines_;
 };
 
-class RecordingLog : public Logger, public Recorder {
-public:
-    void log(std::string_view message) override { record(message); }
-    bool has(const std::string& line) const { return count(line) > 0; }
-    long count(const std::string& line) const { return std::ranges::count(lines(), line); }
-    bool hasPrefix(const std::string& prefix) const {
-        return std::ranges::any_of(lines(), [&](auto& line) { return line.starts_with(prefix); });
-    }
+struct RecordingLog : Logger, Lines {
+    void log(std::string_view message) override { add(message); }
 };
 
-class RecordingReplies : public ReplyChannel, public Recorder {
-public:
-    void writeMessage(const std::string& message) override { record(message); }
+struct RecordingReplies : ReplyChannel, Lines {
+    void writeMessage(const std::string& message) override { add(message); }
     void stopReading() override {}
 };
 
@@ -72,4 +73,15 @@ inline bool waitUntil(const std::function<bool()>& condition,
     return true;
 }
 
-}  // namespace quorvel::shelltest
+// The whole file; empty when it cannot be read.
+inline std::string textOf(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+// Everything written to `file` so far; its position is left alone.
+inline std::string textOf(std::FILE* file) {
+    std::fflush(file);
+    return textOf("/proc/self/fd/" + std::to_string(fileno(file)));
+}
+
+}  // namespace quorvel::test

@@ -1,0 +1,341 @@
+// The CUPS queue checker with a scripted lpstat/lpadmin/cupsenable runner, a clock whose sleeps
+// only move time and timer queues ticked by hand: reading the queue list, state changes that
+// never name a queue CUPS does not have, the queue-list pass with its retries and removals, the
+// add check with its 200-second pause and 20-second end; and the real timer queue.
+#include "quorvel/PrinterChecker.h"
+#include "quorvel/TimerQueue.h"
+
+#include "ShellTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+
+namespace quorvel::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Names = std::vector<std::string>;
+
+struct ScriptedRunner : pb::ProcessRunner {
+    std::string listing;  // what lpstat prints
+    bool lpstatStarts = true;
+    int lpadminStatus = 0;
+    std::vector<pb::Command> commands;
+    pb::CommandResult run(const pb::Command& command) override {
+        commands.push_back(command);
+        if (!command.path.ends_with("lpstat"))
+            return {true, command.path.ends_with("lpadmin") ? lpadminStatus : 0, "", ""};
+        return lpstatStarts ? pb::CommandResult{true, 0, listing, ""} : pb::CommandResult{false, -1, "", "No such file"};
+    }
+    bool launch(const pb::Command&, std::string&) override { return false; }
+    // The argument lists `tool` was run with, each joined by blanks.
+    Names callsOf(const std::string& tool) const {
+        Names calls;
+        for (const auto& command : commands)
+            if (command.path.ends_with(tool)) {
+                std::string line;
+                for (const auto& argument : command.arguments) line += (line.empty() ? "" : " ") + argument;
+                calls.push_back(line);
+            }
+        return calls;
+    }
+};
+
+struct ManualClock : CheckerClock {
+    TimePoint time{};
+    std::vector<Duration> sleeps;
+    TimePoint now() const override { return time; }
+    void sleepFor(Duration duration) override { sleeps.push_back(duration), time += duration; }
+    void interruptSleeps() override {}
+};
+
+// Timers that tick only when the test says so.
+struct ManualTimerQueue : TimerQueue {
+    struct Timer : RepeatingTimer {
+        std::chrono::steady_clock::duration interval;
+        std::function<void()> handler;
+        bool cancelled = false;
+        void cancel() override { cancelled = true; }
+    };
+    std::vector<std::shared_ptr<Timer>> timers;
+    std::shared_ptr<RepeatingTimer> startRepeating(std::chrono::steady_clock::duration interval,
+                                                   std::function<void()> handler) override {
+        auto timer = timers.emplace_back(std::make_shared<Timer>());
+        timer->interval = interval, timer->handler = std::move(handler);
+        return timer;
+    }
+    // Runs the newest timer's handler unless it is cancelled; false when it is.
+    bool tick() {
+        if (timers.empty() || timers.back()->cancelled)
+            return false;
+        timers.back()->handler();
+        return true;
+    }
+};
+
+struct RecordingConnections : PrinterConnections {
+    std::map<std::string, std::deque<bool>> results;  // per name, one per attempt; then false
+    Names connects, disconnects, usbReports;
+    bool startConnect(const std::string& name) override {
+        connects.push_back(name);
+        auto& queue = results[name];
+        const bool result = !queue.empty() && queue.front();
+        if (!queue.empty())
+            queue.pop_front();
+        return result;
+    }
+    void disconnectPrinter(const std::string& name) override { disconnects.push_back(name); }
+    void startBroadcasting(const std::string& name) override { usbReports.push_back(name); }
+};
+
+struct CheckerRig {
+    RecordingLog log;
+    ScriptedRunner runner;
+    ManualClock clock;
+    RecordingConnections connections;
+    ManualTimerQueue* loopQueue = new ManualTimerQueue;
+    ManualTimerQueue* addQueue = new ManualTimerQueue;
+    std::FILE* console = std::tmpfile();
+    int scans = 0;
+    PrinterChecker checker{{log, runner, console, connections, [this] { ++scans; }, clock,
+                            std::unique_ptr<TimerQueue>(loopQueue), std::unique_ptr<TimerQueue>(addQueue)},
+                           {"/r/usr/bin/lpstat", "/r/usr/sbin/lpadmin", "/r/usr/sbin/cupsenable"}};
+    ~CheckerRig() { std::fclose(console); }
+
+    void setQueues(const Names& names) {
+        runner.listing.clear();
+        for (const auto& name : names)
+            runner.listing += "device for " + name + ": pellbluetooth://" + name + "\n";
+    }
+    std::string consoleText() { return textOf(console); }
+    bool printed(const std::string& line) { return consoleText().find(line + "\n") != std::string::npos; }
+};
+
+using Extract = std::optional<std::string> (*)(const std::string&);
+
+TEST(QueueList, NamesRunFromTheSchemeToTheNextSlashOrTheLineEnd) {
+    const Extract bt = PrinterChecker::extractBTPrinterName, usb = PrinterChecker::extractUsbPrinterName,
+                  queue = PrinterChecker::extractQueueName;
+    const std::tuple<Extract, const char*, std::optional<std::string>> cases[] = {
+        {bt, "device for A: pellbluetooth://KRV38-A1", "KRV38-A1"},
+        {bt, "pellbluetooth://QMT53-77/extra/more?x=1", "QMT53-77"},
+        {bt, "pellbluetooth://P1?q=1 ", "P1?q=1 "},  // nothing stripped
+        {bt, "pellbluetooth:///empty pellbluetooth://Late", "Late"},
+        {bt, "device for O: ipp://office.local/ipp", std::nullopt},
+        {bt, "pellbluetooth://", std::nullopt},
+        {usb, "device for U: usb://Maker/Model?serial=1", "Maker"},
+        {usb, "usb:///Model", std::nullopt},
+        {queue, "device for Label: pellbluetooth://QMT53-77", "Label"},
+        {queue, "system default destination: Label", std::nullopt}};
+    for (const auto& [extract, line, expected] : cases)
+        EXPECT_EQ(extract(line), expected) << line;
+    // The whitelist matches as a substring both ways, case-sensitively.
+    for (const char* name : {"KRV38-A1B2", "x-BX940", "HM_ZO", "OR2"})
+        EXPECT_TRUE(PrinterChecker::checkForWhitelistedPrinters(name)) << name;
+    for (const char* name : {"krv38", "Office"})
+        EXPECT_FALSE(PrinterChecker::checkForWhitelistedPrinters(name)) << name;
+}
+
+TEST(QueueList, GetPrintersRunsLpstatInTheCLocaleAndReportsUsbQueues) {
+    CheckerRig rig;
+    rig.runner.listing = "device for Office: ipp://office.local/ipp/print\n"
+                         "device for K: pellbluetooth://KRV38-A1\r\n"
+                         "device for U: usb://Maker/Model?serial=1\n"
+                         "device for K2: pellbluetooth://KRV38-A1\n";
+    EXPECT_EQ(rig.checker.getPrinters(), (Names{"KRV38-A1", "KRV38-A1"}));
+    ASSERT_EQ(rig.runner.commands.size(), 1u);
+    EXPECT_EQ(rig.runner.commands[0].path, "/r/usr/bin/lpstat");
+    EXPECT_EQ(rig.runner.commands[0].arguments, Names{"-v"});
+    EXPECT_EQ(rig.runner.commands[0].environment, Names{"LC_ALL=C"});
+    EXPECT_EQ(rig.connections.usbReports, Names{"Maker"});
+
+    rig.runner.lpstatStarts = false;
+    EXPECT_TRUE(rig.checker.getPrinters().empty());
+    EXPECT_TRUE(rig.printed("Error running lpstat command: No such file"));
+}
+
+TEST(QueueList, PresenceMatchesBothWaysAndReusesAYoungList) {
+    CheckerRig rig;
+    rig.setQueues({"KRV38-A1"});
+    EXPECT_TRUE(rig.checker.isPrinterAdded("KRV38-A1"));
+    EXPECT_TRUE(rig.checker.isPrinterAdded("KRV38"));        // contained in a listed name
+    EXPECT_TRUE(rig.checker.isPrinterAdded("KRV38-A1-XY"));  // contains one
+    EXPECT_FALSE(rig.checker.isPrinterAdded("krv38-a1"));
+    EXPECT_EQ(rig.runner.callsOf("lpstat").size(), 1u);  // one reading answered all four
+
+    rig.setQueues({"KRV38-A1", "QMT53-9"});
+    rig.clock.time += PrinterChecker::kQueueListReuse;
+    EXPECT_FALSE(rig.checker.isPrinterAdded("QMT53-9"));  // still the young list
+    rig.clock.time += 1ms;
+    EXPECT_TRUE(rig.checker.isPrinterAdded("QMT53-9"));
+    EXPECT_EQ(rig.runner.callsOf("lpstat").size(), 2u);
+}
+
+TEST(QueueList, StateChangesOnlyForAQueueOfExactlyThatNameAndIdleQueuesAreEnabled) {
+    CheckerRig rig;
+    rig.setQueues({"KRV38-A1"});
+    rig.checker.setPrinterOnline("KRV38-A1");
+    rig.checker.setPrinterOnline("KRV38-A1-02");  // advertised name longer than the queue's
+    rig.checker.setPrinterOffline("KRV38");
+    rig.checker.setPrinterOnline(std::nullopt);
+    rig.runner.lpadminStatus = 1;
+    rig.checker.setPrinterOffline("KRV38-A1");
+    rig.checker.setPrinterOnline("KRV38-A1");
+
+    EXPECT_EQ(rig.runner.callsOf("lpadmin"), (Names{"-p KRV38-A1 -o printer-state=3", "-p KRV38-A1 -o printer-state=5",
+                                                    "-p KRV38-A1 -o printer-state=3"}));
+    EXPECT_EQ(rig.runner.callsOf("cupsenable"), Names{"KRV38-A1"});  // not after a failure
+    EXPECT_EQ(rig.consoleText(), "Successfully set printer KRV38-A1 online.\n"
+                                 "Failed to set printer KRV38-A1 offline.\n"
+                                 "Failed to set printer KRV38-A1 online.\n");
+    EXPECT_TRUE(rig.log.contains("No queue named KRV38-A1-02 in the queue list; not setting it online"));
+    EXPECT_TRUE(rig.log.contains("No queue named KRV38 in the queue list; not setting it offline"));
+    EXPECT_EQ(rig.scans, 2);  // a new scan after every offline report, set or not
+}
+
+TEST(QueueListLoop, StartsAtOnceEverySixSecondsAndConnectsNewWhitelistedQueues) {
+    CheckerRig rig;
+    rig.checker.checkPrinterLoop();
+    ASSERT_EQ(rig.loopQueue->timers.size(), 1u);
+    EXPECT_EQ(rig.loopQueue->timers[0]->interval, 6s);
+
+    rig.setQueues({"Office-KRV38", "Plain"});
+    rig.connections.results["Office-KRV38"] = {true};
+    ASSERT_TRUE(rig.loopQueue->tick());
+    EXPECT_EQ(rig.connections.connects, Names{"Office-KRV38"});  // Plain: not whitelisted
+    EXPECT_TRUE(rig.log.contains("Printer Plain has been found at printer list."));
+    EXPECT_TRUE(rig.log.contains("Printer Office-KRV38 has been add at printer list."));
+    EXPECT_TRUE(rig.printed("checkPrinter  [\"Office-KRV38\", \"Plain\"]"));
+    EXPECT_EQ(rig.checker.currentPrinters(), (Names{"Office-KRV38", "Plain"}));
+
+    ASSERT_TRUE(rig.loopQueue->tick());  // nothing new: no connection, no sleep
+    EXPECT_EQ(rig.connections.connects.size(), 1u);
+    EXPECT_TRUE(rig.clock.sleeps.empty());
+
+    rig.checker.stopCheckLoop();
+    EXPECT_TRUE(rig.log.contains("stopCheckLoop......"));
+    EXPECT_FALSE(rig.loopQueue->tick());
+    rig.checker.checkPrinterLoop();  // a fresh loop keeps what was recorded
+    ASSERT_TRUE(rig.loopQueue->tick());
+    EXPECT_EQ(rig.connections.connects.size(), 1u);
+}
+
+TEST(QueueListLoop, AFailedConnectionIsRetriedThreeTimesAndStaysOutOfTheRecordedList) {
+    CheckerRig rig;
+    rig.checker.checkPrinterLoop();
+    rig.setQueues({"KRV38-A1"});
+    ASSERT_TRUE(rig.loopQueue->tick());
+    EXPECT_EQ(rig.connections.connects.size(), 4u);  // the attempt and three retries
+    EXPECT_EQ(rig.clock.sleeps, (std::vector<CheckerClock::Duration>{1s, 1s}));
+    EXPECT_TRUE(rig.log.contains("Printer KRV38-A1 has been not add at printer list, retry 3 times with error"));
+    EXPECT_TRUE(rig.checker.currentPrinters().empty());
+
+    rig.connections.results["KRV38-A1"] = {false, false, true};  // the second retry succeeds
+    ASSERT_TRUE(rig.loopQueue->tick());
+    EXPECT_EQ(rig.connections.connects.size(), 7u);
+    EXPECT_EQ(rig.clock.sleeps.size(), 4u);
+    EXPECT_EQ(rig.checker.currentPrinters(), Names{"KRV38-A1"});
+}
+
+TEST(QueueListLoop, DuplicatesAreEachConnectedAndARemovalDisconnectsAndRecordsTheList) {
+    CheckerRig rig;
+    rig.checker.checkPrinterLoop();
+    rig.setQueues({"QMT53-1", "QMT53-1"});
+    rig.connections.results["QMT53-1"] = {true, true};
+    ASSERT_TRUE(rig.loopQueue->tick());
+    EXPECT_EQ(rig.connections.connects.size(), 2u);
+
+    rig.setQueues({"Plain"});  // the printer's queue went; an unlisted model came
+    ASSERT_TRUE(rig.loopQueue->tick());
+    EXPECT_EQ(rig.connections.disconnects, (Names{"QMT53-1", "QMT53-1"}));
+    EXPECT_TRUE(rig.printed("Printer QMT53-1 has been removed."));
+    EXPECT_TRUE(rig.log.contains("Printer QMT53-1 has been remove at printer list."));
+    EXPECT_EQ(rig.checker.currentPrinters(), Names{"Plain"});
+    EXPECT_TRUE(rig.runner.callsOf("lpadmin").empty());  // a vanished queue gets no state
+
+    rig.runner.lpstatStarts = false;  // an unreadable list drops everything recorded
+    ASSERT_TRUE(rig.loopQueue->tick());
+    EXPECT_TRUE(rig.printed("Printer Plain has been removed.") && rig.printed("checkPrinter  []"));
+    EXPECT_EQ(rig.connections.disconnects.size(), 2u);  // Plain is not whitelisted
+    EXPECT_TRUE(rig.checker.currentPrinters().empty());
+}
+
+// A failed first attempt is retried at once and once more after 200 s; three failures are
+// logged and the check ends all the same.
+TEST(AddCheck, ConnectsTheListedNamesThatContainTheGivenOneAndStops) {
+    CheckerRig rig;
+    rig.checker.checkPrinterLoop("KRV38");
+    ASSERT_EQ(rig.addQueue->timers.size(), 1u);
+    EXPECT_EQ(rig.addQueue->timers[0]->interval, 2s);
+    ASSERT_TRUE(rig.addQueue->tick());  // no queue yet
+    EXPECT_TRUE(rig.connections.connects.empty());
+    EXPECT_TRUE(rig.checker.isAddCheckRunning());
+
+    rig.setQueues({"KRV38-A1", "Plain", "KRV38-B2", "KRV38-C3"});
+    rig.connections.results["KRV38-A1"] = {true};
+    rig.connections.results["KRV38-B2"] = {false, true};
+    ASSERT_TRUE(rig.addQueue->tick());
+    EXPECT_EQ(rig.connections.connects,
+              (Names{"KRV38-A1", "KRV38-B2", "KRV38-B2", "KRV38-C3", "KRV38-C3", "KRV38-C3"}));
+    EXPECT_EQ(rig.clock.sleeps, (std::vector<CheckerClock::Duration>{200s, 200s}));
+    EXPECT_EQ(rig.log.count("Printer KRV38-C3 has been not add at printer list, retry 3 times with error"), 1u);
+    EXPECT_FALSE(rig.log.hasPrefix("Printer KRV38-B2 has been not add"));
+    const std::string console = rig.consoleText();
+    EXPECT_NE(console.find("Printer KRV38 has been added.\n"), console.rfind("Printer KRV38 has been added.\n"));
+    EXPECT_FALSE(rig.checker.isAddCheckRunning());
+    EXPECT_FALSE(rig.addQueue->tick());
+}
+
+// A new addPrint replaces the running check, for its own name only, and restarts its time; the
+// check stops at the first tick more than 20 s after that.
+TEST(AddCheck, ANewAddPrintReplacesTheRunningCheckWhichStopsAfterTwentySeconds) {
+    CheckerRig rig;
+    rig.checker.checkPrinterLoop("KRV38-A1");
+    rig.clock.time += 15s;
+    rig.checker.checkPrinterLoop("QMT53-9");
+    EXPECT_TRUE(rig.addQueue->timers[0]->cancelled);
+    rig.setQueues({"KRV38-A1"});
+    rig.clock.time += 20s;
+    ASSERT_TRUE(rig.addQueue->tick());  // exactly 20 s: still looking, for QMT53-9 only
+    EXPECT_TRUE(rig.connections.connects.empty());
+    EXPECT_TRUE(rig.checker.isAddCheckRunning());
+    rig.clock.time += 1ms;
+    ASSERT_TRUE(rig.addQueue->tick());
+    EXPECT_TRUE(rig.printed("Check printer loop stopped after 20 seconds."));
+    EXPECT_FALSE(rig.checker.isAddCheckRunning());
+    EXPECT_EQ(rig.runner.callsOf("lpstat").size(), 1u);  // the last tick did not read the list
+}
+
+// The real queue: a first tick at once, none after a cancel made from inside the handler;
+// the ticks missed while a handler overran are merged into one.
+TEST(TimerQueueTest, TicksAtOnceMergesMissedTicksAndStopsFromItsOwnHandler) {
+    using SteadyClock = std::chrono::steady_clock;
+    AsioTimerQueue queue(kAddCheckerLabel);
+    std::mutex mutex;
+    std::vector<SteadyClock::time_point> times;
+    std::shared_ptr<RepeatingTimer> timer;
+    const auto start = SteadyClock::now();
+    {
+        std::lock_guard lock(mutex);  // the handler sees `timer` set
+        timer = queue.startRepeating(100ms, [&] {
+            std::lock_guard inner(mutex);
+            times.push_back(SteadyClock::now());
+            if (times.size() == 1)
+                std::this_thread::sleep_for(350ms);  // three intervals missed
+            if (times.size() == 4)
+                timer->cancel();
+        });
+    }
+    ASSERT_TRUE(waitUntil([&] { std::lock_guard lock(mutex); return times.size() == 4; }));
+    std::this_thread::sleep_for(300ms);
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(times.size(), 4u);
+    EXPECT_LT(times[0] - start, 150ms);
+    EXPECT_GE(times[2] - times[1], 90ms);  // one merged tick, then the interval again
+    EXPECT_GE(times[3] - times[2], 90ms);
+}
+
+}  // namespace
+}  // namespace quorvel::test
