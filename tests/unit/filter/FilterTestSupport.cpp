@@ -3,7 +3,6 @@
 
 #include "common/RootPath.h"
 #include "filter/FilterLog.h"
-#include "filter/PrinterCommands.h"
 
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -46,23 +45,22 @@ std::string TestRoot::logText() const
 
 Captured capture(const std::function<void(FILE* out, FILE* log)>& write)
 {
-    char* outBuffer = nullptr;
-    char* logBuffer = nullptr;
-    std::size_t outSize = 0, logSize = 0;
-    FILE* out = open_memstream(&outBuffer, &outSize);
-    FILE* log = open_memstream(&logBuffer, &logSize);
+    char* buffers[2] = {};
+    std::size_t sizes[2] = {};
+    FILE* out = open_memstream(&buffers[0], &sizes[0]);
+    FILE* log = open_memstream(&buffers[1], &sizes[1]);
     write(out, log);
     std::fclose(out);
     std::fclose(log);
-    Captured result{Bytes(outBuffer, outBuffer + outSize), std::string(logBuffer, logSize)};
-    std::free(outBuffer);
-    std::free(logBuffer);
+    Captured result{Bytes(buffers[0], buffers[0] + sizes[0]), std::string(buffers[1], sizes[1])};
+    std::free(buffers[0]);
+    std::free(buffers[1]);
     return result;
 }
 
 int memoryFd(const Bytes& bytes)
 {
-    const int fd = memfd_create("raster", MFD_CLOEXEC);
+    const int fd = memfd_create("test-bytes", MFD_CLOEXEC);
     if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
         throw std::runtime_error("filling a memfd failed");
     lseek(fd, 0, SEEK_SET);
@@ -71,12 +69,13 @@ int memoryFd(const Bytes& bytes)
 
 namespace {
 
-Bytes readAll(int fd)
+// Everything in `fd` from its start; the descriptor is closed.
+Bytes takeAll(int fd)
 {
-    const off_t size = lseek(fd, 0, SEEK_END);
-    Bytes bytes(static_cast<std::size_t>(std::max<off_t>(size, 0)));
-    if (size > 0 && pread(fd, bytes.data(), bytes.size(), 0) != size)
+    Bytes bytes(static_cast<std::size_t>(std::max<off_t>(lseek(fd, 0, SEEK_END), 0)));
+    if (pread(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()))
         bytes.clear();
+    close(fd);
     return bytes;
 }
 
@@ -84,12 +83,10 @@ Bytes readAll(int fd)
 
 Bytes rasterStream(const std::vector<rasterwriter::RasterPage>& pages)
 {
-    const int fd = memfd_create("raster-out", MFD_CLOEXEC);
-    if (fd < 0 || !rasterwriter::writeRaster(fd, pages))
+    const int fd = memoryFd({});
+    if (!rasterwriter::writeRaster(fd, pages))
         throw std::runtime_error("writing the raster failed");
-    Bytes bytes = readAll(fd);
-    close(fd);
-    return bytes;
+    return takeAll(fd);
 }
 
 rasterwriter::RasterPage patternPage(rasterwriter::Pattern pattern, int width, int height,
@@ -104,47 +101,9 @@ Bytes rawRaster(const std::vector<std::pair<cups_page_header2_t, Bytes>>& pages)
     Bytes bytes(reinterpret_cast<const std::uint8_t*>(&sync), reinterpret_cast<const std::uint8_t*>(&sync + 1));
     for (const auto& [header, data] : pages) {
         const auto* p = reinterpret_cast<const std::uint8_t*>(&header);
-        bytes.insert(bytes.end(), p, p + sizeof header);
-        bytes.insert(bytes.end(), data.begin(), data.end());
+        bytes = concat({bytes, Bytes(p, p + sizeof header), data});
     }
     return bytes;
-}
-
-FilterRun runFilter(FilterEntry entry, const std::string& queue, const std::vector<std::string>& options,
-                    const Bytes& raster)
-{
-    std::vector<std::string> args{queue, "1", "user", "title", "1"};
-    args.insert(args.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const int fd = memoryFd(raster);
-    FilterRun run;
-    run.output = capture([&](FILE* out, FILE*) {
-        run.status = entry(static_cast<int>(args.size()), argv.data(), fd, out);
-    }).out;
-    close(fd);
-    return run;
-}
-
-Bytes printedImage(filter::FilterVariant variant, const std::uint8_t* samples, int width, int height, int printMode)
-{
-    filter::ConversionWorkspace workspace;
-    if (variant == filter::FilterVariant::Vellumar) {
-        const int targetWidth = std::min(width, 384);
-        const int targetHeight = static_cast<int>(static_cast<float>(height) / static_cast<float>(width) *
-                                                  static_cast<float>(targetWidth));
-        return capture([&](FILE* out, FILE* log) {
-            filter::processImage(out, log, samples, width, height, targetWidth, targetHeight, printMode, workspace);
-        }).out;
-    }
-    std::size_t length = 0;
-    capture([&](FILE*, FILE* log) {
-        length = filter::processRasterDataWithDithering(log, samples, width, height, printMode, variant, workspace);
-    });
-    return concat({filter::createPrintHeader(width, height),
-                   Bytes(workspace.packed.begin(), workspace.packed.begin() + static_cast<std::ptrdiff_t>(length))});
 }
 
 Bytes concat(std::initializer_list<Bytes> parts)
@@ -168,9 +127,7 @@ Process runProgram(const char* program, const std::string& name, std::vector<std
     char* envp[] = {rootVariable.data(), path.data(), nullptr};
 
     // Memory files rather than pipes: nothing to pump while the child runs, no deadlock.
-    const int in = memoryFd(stdinBytes);
-    const int out = memfd_create("stdout", MFD_CLOEXEC);
-    const int err = memfd_create("stderr", MFD_CLOEXEC);
+    const int in = memoryFd(stdinBytes), out = memoryFd({}), err = memoryFd({});
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(in, 0);
@@ -183,11 +140,10 @@ Process runProgram(const char* program, const std::string& name, std::vector<std
     int status = 0;
     if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         result.status = WEXITSTATUS(status);
-    result.out = readAll(out);
-    const Bytes errBytes = readAll(err);
+    close(in);
+    result.out = takeAll(out);
+    const Bytes errBytes = takeAll(err);
     result.err.assign(errBytes.begin(), errBytes.end());
-    for (int fd : {in, out, err})
-        close(fd);
     return result;
 }
 

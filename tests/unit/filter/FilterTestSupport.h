@@ -1,7 +1,6 @@
 // Helpers of the filter tests: a temporary root, raster streams in memory, captured output, child runs.
 #pragma once
 
-#include "filter/ImageConversion.h"
 #include "tools/raster-writer/RasterWriter.h"
 
 #include <cups/raster.h>
@@ -49,20 +48,6 @@ rasterwriter::RasterPage patternPage(rasterwriter::Pattern pattern, int width, i
 // An uncompressed (version 3) raster stream assembled by hand: any header, any data, so that
 // tests can feed what libcups's writer would refuse to write.
 Bytes rawRaster(const std::vector<std::pair<cups_page_header2_t, Bytes>>& pages);
-
-// Status and output of `entry` run in-process with argv {queue, "1", "user", "title", "1",
-// options...} (`options` empty: five arguments only) on `raster`.
-using FilterEntry = int (*)(int, char*[], int, FILE*);
-struct FilterRun {
-    int status = -1;
-    Bytes output;
-};
-FilterRun runFilter(FilterEntry entry, const std::string& queue, const std::vector<std::string>& options,
-                    const Bytes& raster);
-
-// The print-image command a filter writes for 8-bit grey `samples`: vellumar scales to at most
-// 384 dots wide, tessoral prints the samples at their size.
-Bytes printedImage(filter::FilterVariant variant, const std::uint8_t* samples, int width, int height, int printMode);
 
 Bytes concat(std::initializer_list<Bytes> parts);
 
