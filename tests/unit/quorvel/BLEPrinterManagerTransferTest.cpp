@@ -17,9 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using ble::sim::PrinterGatt;
 
-const std::string kPrinter = "QMT53-A";
-const std::string kFinished = "status finished";
-const std::string kError = "status error";
+const std::string kPrinter = "QMT53-A", kFinished = "status finished", kError = "status error";
 
 ble::Bytes asBytes(std::string_view value) { return ble::Bytes(value.begin(), value.end()); }
 
@@ -119,7 +117,7 @@ TEST_F(ManualCredits, AJobWaitsOverALostLinkUntilItStartsAndIsAbandonedWithAnErr
     EXPECT_EQ(rig_.printed(kPrinter), ble::Bytes(job.begin(), job.begin() + 546));  // nothing sent again
 }
 
-TEST(PrinterReports, CreditAndMtuReportsNeedTheirExactShapeAndANonZeroValue) {
+TEST(PrinterReports, CreditMtuStatusAndErrorReportsNeedTheirExactShape) {
     const std::vector<std::pair<ble::Bytes, int>> credits = {
         {{0x01, 0x05}, 5}, {{0x01, 0xFF}, 255}, {{0x01, 0x00}, 0}, {{0x01, 0x05, 0x00}, 0}, {{0x02, 0x05}, 0}, {{}, 0}};
     for (const auto& [value, credit] : credits) EXPECT_EQ(creditWith(value), credit) << value.size();
@@ -127,9 +125,7 @@ TEST(PrinterReports, CreditAndMtuReportsNeedTheirExactShapeAndANonZeroValue) {
                                                           {{0x02, 0xFF, 0xFF}, 65535}, {{0x02, 0x00, 0x00}, 0},
                                                           {{0x02, 0xF4}, 0},          {{0x01, 0xF4, 0x00}, 0}};
     for (const auto& [value, mtu] : mtus) EXPECT_EQ(mtuWith(value), mtu) << mtu;
-}
-
-TEST(PrinterReports, StatusCodesSwapOneAndTwoFoldTheRestIntoFiveAndErrorsAreUtf8TextBeginningWithEr) {
+    // Status codes swap one and two and fold the rest into five; errors are UTF-8 text beginning "er".
     const std::vector<std::pair<std::uint8_t, int>> table = {{1, 2}, {2, 1}, {3, 3}, {4, 4}, {0, 5}, {5, 5}, {9, 5}, {255, 5}};
     for (const auto& [status, code] : table) EXPECT_EQ(statusCodeWith({0xFF, status}), code) << int(status);
     for (const ble::Bytes& value : {ble::Bytes{0xFF, 0x01, 0x00}, {0xFF}, {0xFE, 0x01}})

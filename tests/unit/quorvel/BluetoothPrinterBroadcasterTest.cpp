@@ -77,15 +77,13 @@ TEST(ReplyQueue, DropsTheOldestDiscoveryReportsAndKeepsEveryStatus) {
     for (std::size_t index = 0; index < kReports; ++index) {
         for (std::size_t status = 0; index == 2 && status < kStatuses; ++status)
             EXPECT_FALSE(queue.push("status finished").dropped);
-        if (auto result = queue.push(report(index)); result.dropped)
-            dropped.push_back(*result.dropped);
+        if (auto result = queue.push(report(index)); result.dropped) dropped.push_back(*result.dropped);
     }
     queue.push("status error");
     EXPECT_EQ(dropped, (Messages{report(0), report(1), report(2), report(3), report(4)}));
     queue.close();
     Messages messages;
-    while (auto message = queue.pop())
-        messages.push_back(*message);
+    while (auto message = queue.pop()) messages.push_back(*message);
     ASSERT_EQ(messages.size(), ReplyQueue::kMaxWaitingDiscoveryReports + kStatuses + 1);
     EXPECT_EQ(messages[kStatuses - 1], "status finished");
     EXPECT_EQ(messages[kStatuses], report(5));

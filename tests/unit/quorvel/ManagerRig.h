@@ -22,7 +22,7 @@ public:
     explicit ManagerRig(std::vector<ble::sim::SimulatedPrinter> printers) {
         ble::sim::SimulatedRadioSettings settings;
         settings.printers = std::move(printers);
-        settings.outputFolder = folder_.path();
+        settings.outputFolder = folder_.path;
         settings.advertisingInterval = std::chrono::milliseconds(10);
         central = ble::sim::SimulatedCentral::create(io, std::move(settings));
         manager = std::make_shared<BLEPrinterManager>([this] { return central; }, io, logger, console);
@@ -48,18 +48,13 @@ public:
     void stopReading() override { readerStops.add("stop"); }
     void startBroadcasting(const std::string& name) override { reports.add(name); }
     void stopBroadcasting() override {}
-    void startScan() override {
-        ++scans;
-        manager->startScan();
-    }
+    void startScan() override { ++scans, manager->startScan(); }
 
     // Runs the main queue until `condition` holds; false at the deadline.
     bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
         const auto end = std::chrono::steady_clock::now() + deadline;
-        while (!condition()) {
+        for (; !condition(); io.run_one_for(std::chrono::milliseconds(5)))
             if (std::chrono::steady_clock::now() >= end) return false;
-            io.run_one_for(std::chrono::milliseconds(5));
-        }
         return true;
     }
     // Runs the main queue for a while, for checks that something does not happen.
@@ -81,7 +76,7 @@ public:
         central->notify(name, ble::sim::PrinterGatt::credit(), {0x01, credits});
     }
     ble::Bytes printed(const std::string& name) {
-        const std::string text = textOf(folder_.path() / ble::sim::folderNameForPrinter(name) / ble::sim::kStreamFileName);
+        const std::string text = textOf(folder_.path / ble::sim::folderNameForPrinter(name) / ble::sim::kStreamFileName);
         return {text.begin(), text.end()};
     }
     bool printedAtLeast(const std::string& name, std::size_t size) {

@@ -47,29 +47,23 @@ struct RecordingReplies : ReplyChannel, Lines {
 };
 
 // A fresh folder under the system's temporary one, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder() {
+struct TempFolder {
+    const std::filesystem::path path = [] {
         std::string pattern = (std::filesystem::temp_directory_path() / "pb-agent-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = std::filesystem::canonical(pattern);
-    }
-    ~TempFolder() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        return std::filesystem::canonical(pattern);
+    }();
+    TempFolder() = default;
     TempFolder(const TempFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
+    ~TempFolder() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
 };
 
 inline bool waitUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds deadline = std::chrono::milliseconds(5000)) {
     for (const auto end = std::chrono::steady_clock::now() + deadline; !condition();
          std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-        if (std::chrono::steady_clock::now() > end)
-            return false;
+        if (std::chrono::steady_clock::now() > end) return false;
     return true;
 }
 
