@@ -131,25 +131,16 @@ TEST(MessageDispatcher, TheFirstWordChoosesTheAction) {
         },
     }};
     const std::pair<const char*, Names> cases[] = {
-        {"query bluetoothdevice", {"scan"}},
-        {"query", {"scan"}},
-        {"  query anything else ", {"scan"}},
-        {"Query bluetoothdevice", {"read"}},  // case matters
-        {"doPrint pellbluetooth://ABC", {"name=ABC", "read"}},
+        {"query bluetoothdevice", {"scan"}}, {"query", {"scan"}}, {"  query anything else ", {"scan"}},
+        {"Query bluetoothdevice", {"read"}}, {"\tquery", {"read"}},  // case matters; a tab is part of the word
+        {"doPrint pellbluetooth://ABC", {"name=ABC", "read"}}, {"doPrint ABC", {"read"}}, {"doPrint", {"read"}},
         // Every occurrence of the scheme goes; a prefix without "://" is kept whole.
         {"doPrint pellbluetooth://A-pellbluetooth://B", {"name=A-B", "read"}},
         {"doPrint pellbluetoothP1", {"name=pellbluetoothP1", "read"}},
-        {"doPrint ABC", {"read"}},
-        {"doPrint", {"read"}},
-        {"addPrint KRV38-A1 ", {"add=KRV38-A1"}},
-        {"addPrint KRV38-A1\r\n", {"add=KRV38-A1"}},
-        {"addPrint ", {}},  // no name: nothing to wait for
+        {"addPrint KRV38-A1 ", {"add=KRV38-A1"}}, {"addPrint KRV38-A1\r\n", {"add=KRV38-A1"}},
+        {"addPrint ", {}}, {"   ", {}}, {"", {}}, {"status received_busy", {"read"}},  // "addPrint ": nothing to wait for
         {"/usr/libexec/cups/backend/pellbluetooth pellbluetooth://P1 42 alice  doc 1 /Users/a/f",
          {"start|pellbluetooth://P1|42|alice|doc|1|/Users/a/f"}},
-        {"status received_busy", {"read"}},
-        {"\tquery", {"read"}},  // a tab is part of the word
-        {"   ", {}},
-        {"", {}},
         {"addPrint P1 query bluetoothdevice", {"add=P1"}},  // two texts read as one: the first word counts
     };
     for (const auto& [text, expected] : cases) {
