@@ -17,12 +17,12 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 bool waitUntil(const std::function<bool()>& condition, Clock::duration limit);
-std::string readFile(const std::string& path);
+std::string readFile(const std::string& path);  // empty when it cannot be read
 void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);
 
-// ROOT with var/run, tmp, var/log/cups, var/spool/cups, Users, the lpstat fake (prints
+// ROOT with var/run, tmp, var/log/cups, var/spool/cups, Users, etc, the lpstat fake (prints
 // ROOT/lpstat.out) and the lpadmin and cupsenable fakes (append their arguments to
-// ROOT/lpadmin.calls and ROOT/cupsenable.calls).
+// ROOT/lpadmin.calls and ROOT/cupsenable.calls). The simulated printers write under ROOT/out.
 class TempRoot {
 public:
     TempRoot();
@@ -34,46 +34,39 @@ public:
     // Queues that `lpstat -v` lists, as "pellbluetooth://NAME" device lines.
     void setQueues(const std::vector<std::string>& printerNames) const;
     std::string lpadminCalls() const { return readFile(path("/lpadmin.calls")); }
-    std::string cupsenableCalls() const { return readFile(path("/cupsenable.calls")); }
+    std::string printed(const std::string& printer) const { return readFile(printerFolder(printer) + "/stream.bin"); }
     std::string printerFolder(const std::string& name) const { return path("/out/") + name; }
 
 private:
     std::string root_;
 };
 
-// One child process; standard output goes to `outputPath`, standard error there too unless
-// `errorPath` is given. Killed at destruction.
+// One child process, run with `argv` (argv[0] as the program should see it; empty `program`:
+// argv[0]) and `environment` added to this process's own. Standard output goes to
+// `outputPath`, standard error there too unless `errorPath` is given. Killed at destruction.
 class Process {
 public:
-    // `program` is run with `argv` (argv[0] as the program should see it; empty `program`: argv[0]).
     Process(std::vector<std::string> argv, std::vector<std::string> environment, const std::string& outputPath,
             const std::string& inputPath = "/dev/null", std::string program = {}, const std::string& errorPath = {});
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
-    std::optional<int> waitExit(Clock::duration limit);
-    pid_t pid() const { return pid_; }
-    // User plus system CPU time so far, in clock ticks.
-    long cpuTicks() const;
+    std::optional<int> waitExit(Clock::duration limit);  // empty: still running at the limit
+    long cpuTicks() const;                               // user plus system time so far
 
 private:
     pid_t pid_ = -1;
     std::optional<int> status_;
 };
 
-// The built programs.
-std::string agentPath();
-std::string backendPath();
-std::string filterPath();
-std::string rasterWriterPath();
-std::string renderPath();
-
 // The agent on the simulated radio with `printers`; `extra` adds NAME=value settings.
+// Constructed once it listens on its channel.
 class Agent {
 public:
     Agent(const TempRoot& root, const std::string& printers, std::vector<std::string> extra = {});
-    std::string log() const { return readFile(root_.path("/var/log/cups/pellbluetooth_backend.log")); }
-    bool logHas(const std::string& text) const { return log().find(text) != std::string::npos; }
+    bool logHas(const std::string& text) const {
+        return readFile(root_.path("/var/log/cups/pellbluetooth_backend.log")).find(text) != std::string::npos;
+    }
     bool waitForLog(const std::string& text, Clock::duration limit = 10s) const;
     Process& process() { return process_; }
 
@@ -82,8 +75,16 @@ private:
     Process process_;
 };
 
+// An agent connected to `printer`, whose queue exists, and `job`: `pages` filtered for it.
+struct ConnectedAgent {
+    explicit ConnectedAgent(const std::string& printer, std::vector<std::string> simulator = {}, int pages = 1);
+    TempRoot root;
+    Agent agent;
+    std::string job;
+};
+
 // A command stream for `printer` from `pages` generated pages through vellumar.
-std::string filteredJob(const TempRoot& root, const std::string& printer, int pages, int height = 240);
+std::string filteredJob(const TempRoot& root, const std::string& printer, int pages);
 
 struct BackendRun {
     std::optional<int> status;
@@ -92,9 +93,9 @@ struct BackendRun {
 };
 // Runs the backend for one job of `jobFile`'s bytes, as CUPS would, and waits up to `limit`.
 BackendRun runBackend(const TempRoot& root, const std::string& printer, const std::string& jobFile,
-                      Clock::duration limit = 40s, std::vector<std::string> extraEnvironment = {});
+                      Clock::duration limit = 40s);
 
-// The page-N.png files of `folder`, in page order.
-std::vector<std::filesystem::path> pages(const std::string& folder);
+// The contents of page-1.png, page-2.png ... of `folder`, up to the first one missing.
+std::vector<std::string> pageImages(const std::string& folder);
 
 }  // namespace agenttest

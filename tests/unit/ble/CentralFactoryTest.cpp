@@ -1,8 +1,7 @@
 // Choosing the radio from the environment, and the unavailable radio.
-#include "Recorder.h"
+#include "CentralTest.h"
 #include "ble/CentralFactory.h"
 #include "ble/UnavailableCentral.h"
-#include "ble/sim/SimulatedCentral.h"
 
 #include <gtest/gtest.h>
 
@@ -14,41 +13,28 @@ namespace {
 
 // Reads the radio settings from `values` and collects the log lines.
 RadioConfig readFrom(const std::map<std::string, std::string>& values, std::vector<std::string>& lines) {
-    return readRadioConfig(
-        [&](const char* name) -> std::optional<std::string> {
-            auto found = values.find(name);
-            return found == values.end() ? std::nullopt : std::optional(found->second);
-        },
-        [&](std::string_view line) { lines.emplace_back(line); });
-}
-
-TEST(CentralFactory, PrinterNamesAreTrimmedAndEmptyEntriesSkipped) {
-    EXPECT_EQ(splitPrinterNames(" P1 , ,P2-02,\t,  Q 3  ,"), (std::vector<std::string>{"P1", "P2-02", "Q 3"}));
-    EXPECT_TRUE(splitPrinterNames("").empty());
-    EXPECT_TRUE(splitPrinterNames(" , ,").empty());
+    const auto lookup = [&](const char* name) { return values.contains(name) ? std::optional(values.at(name)) : std::nullopt; };
+    return readRadioConfig(lookup, [&](std::string_view line) { lines.emplace_back(line); });
 }
 
 TEST(CentralFactory, ReadsTheSimulatorSettingsAndKeepsDefaultsForMalformedValues) {
     std::vector<std::string> lines;
-    RadioConfig config = readFrom({{"QUORVEL_BLE", "sim"}, {"QUORVEL_SIM_PRINTERS", "P1, P2"}, {"QUORVEL_SIM_OUT", " /tmp/out "},
-                                   {"QUORVEL_SIM_RATE", "20000"}, {"QUORVEL_SIM_MTU", "244"},
-                                   {"QUORVEL_SIM_CREDIT_LIMIT", "12"}, {"QUORVEL_SIM_DROP_AFTER", "1000"}},
-                                  lines);
-    EXPECT_EQ(config.kind, RadioKind::simulated);
-    EXPECT_EQ(config.simPrinters, (std::vector<std::string>{"P1", "P2"}));
+    RadioConfig config = readFrom({{"QUORVEL_BLE", "sim"}, {"QUORVEL_SIM_PRINTERS", " P1 , ,P2-02,\t,  Q 3  ,"},
+                                   {"QUORVEL_SIM_OUT", " /tmp/out "}, {"QUORVEL_SIM_RATE", "20000"}, {"QUORVEL_SIM_MTU", "244"},
+                                   {"QUORVEL_SIM_CREDIT_LIMIT", "12"}, {"QUORVEL_SIM_DROP_AFTER", "1000"}}, lines);
+    EXPECT_EQ(config.kind, ble::RadioKind::simulated);
+    EXPECT_EQ(config.simPrinters, (std::vector<std::string>{"P1", "P2-02", "Q 3"}));
     EXPECT_EQ(config.simOutput, "/tmp/out");
     const sim::PrinterSettings& read = config.simPrinterSettings;
     EXPECT_EQ(std::tuple(read.bytesPerSecond, read.mtu, read.creditLimit, read.dropLinkAfterBytes),
               std::tuple(20000u, 244, 12u, 1000u));
     EXPECT_TRUE(lines.empty());
 
-    config = readFrom({{"QUORVEL_BLE", "sim"}, {"QUORVEL_SIM_RATE", "fast"}, {"QUORVEL_SIM_MTU", "0"},
-                       {"QUORVEL_SIM_CREDIT_LIMIT", "-3"}},
+    config = readFrom({{"QUORVEL_BLE", "sim"}, {"QUORVEL_SIM_PRINTERS", " , ,"}, {"QUORVEL_SIM_RATE", "fast"},
+                       {"QUORVEL_SIM_MTU", "0"}, {"QUORVEL_SIM_CREDIT_LIMIT", "-3"}},
                       lines);
-    const sim::PrinterSettings defaults;
-    EXPECT_EQ(config.simPrinterSettings.bytesPerSecond, defaults.bytesPerSecond);
-    EXPECT_EQ(config.simPrinterSettings.mtu, defaults.mtu);
-    EXPECT_EQ(config.simPrinterSettings.creditLimit, defaults.creditLimit);
+    const auto numbers = [](const sim::PrinterSettings& s) { return std::tuple(s.bytesPerSecond, s.mtu, s.creditLimit); };
+    EXPECT_EQ(numbers(config.simPrinterSettings), numbers(sim::PrinterSettings{}));
     // Three bad numbers, no printers, no output folder.
     EXPECT_EQ(lines.size(), 5u);
     EXPECT_TRUE(config.simPrinters.empty());
@@ -57,8 +43,8 @@ TEST(CentralFactory, ReadsTheSimulatorSettingsAndKeepsDefaultsForMalformedValues
 
 TEST(CentralFactory, AnythingButSimMeansBlueZAndTheUnavailableRadioSaysSoOnce) {
     std::vector<std::string> lines;
-    EXPECT_EQ(readFrom({}, lines).kind, RadioKind::bluez);
-    EXPECT_EQ(readFrom({{"QUORVEL_BLE", "simulator"}}, lines).kind, RadioKind::bluez);
+    EXPECT_EQ(readFrom({}, lines).kind, ble::RadioKind::bluez);
+    EXPECT_EQ(readFrom({{"QUORVEL_BLE", "simulator"}}, lines).kind, ble::RadioKind::bluez);
     EXPECT_EQ(lines.size(), 1u);
 
     asio::io_context io;
@@ -72,19 +58,6 @@ TEST(CentralFactory, AnythingButSimMeansBlueZAndTheUnavailableRadioSaysSoOnce) {
     EXPECT_EQ(recorder->events[0].state, CentralState::unsupported);
     EXPECT_EQ(central->state(), CentralState::unsupported);
     EXPECT_EQ(recorder->inlineCallbacks, 0);
-}
-
-TEST(CentralFactory, SimBuildsTheSimulatedRadioWithTheNamedPrinters) {
-    RadioConfig config;
-    config.kind = RadioKind::simulated;
-    config.simPrinters = {"P1", "P2"};
-    asio::io_context io;
-    auto central = std::dynamic_pointer_cast<sim::SimulatedCentral>(makeCentral(io, config, {}));
-    ASSERT_NE(central, nullptr);
-    ASSERT_EQ(central->devices().size(), 2u);
-    EXPECT_EQ(central->devices()[1]->name(), "P2");
-    io.run();
-    EXPECT_EQ(central->state(), CentralState::poweredOn);
 }
 
 }  // namespace
