@@ -374,7 +374,12 @@ void PellBluetoothBackend::checkBleMgr(const std::optional<std::string>& name)
 {
     const auto current = bleManager_.deviceName();
     if (name && current != name) {
-        bleManager_.stopConnect();
+        // The scan may have started connecting this very printer before its name is recorded
+        // (a queue-list pass asks for it at the same moment): keep that link rather than drop
+        // it, set its queue offline and connect again.
+        const auto peripheral = bleManager_.printerPeripheral();
+        if (!peripheral || peripheral->name() != name)
+            bleManager_.stopConnect();
         bleManager_.setDeviceName(name);
         bleManager_.setCallback([this](std::shared_ptr<ble::Characteristic> characteristic,
                                        const std::optional<std::string>& printerName) {
