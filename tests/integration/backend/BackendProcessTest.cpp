@@ -1,0 +1,326 @@
+// The built backend run as CUPS runs it, in a temporary root, against a scripted agent end of
+// the FIFO channel (and a scripted lpstat): jobs, status words, time-outs and device listing.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::vector<std::string> kJobArguments = {"pellbluetooth://KRV38-A1B2", "1", "user", "title", "1", "opts"};
+constexpr auto kStatusWait = 30s;
+constexpr auto kSlack = 10s;
+
+// Polls `condition` until it holds or `limit` passes; returns whether it held.
+bool waitUntil(const std::function<bool()>& condition, Clock::duration limit)
+{
+    for (const auto deadline = Clock::now() + limit; !condition(); std::this_thread::sleep_for(20ms))
+        if (Clock::now() >= deadline)
+            return false;
+    return true;
+}
+
+bool has(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
+
+std::string readFile(const std::string& path)
+{
+    std::stringstream content;
+    content << std::ifstream(path, std::ios::binary).rdbuf();
+    return content.str();
+}
+
+void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+    chmod(path.c_str(), mode);
+}
+
+// The backend started with `argv` (argv[0] as CUPS gives it) and the job bytes `input` on
+// standard input, in a temporary root with tmp, var/log/cups, (var/run) and the reply channel
+// the agent makes; standard output and error go to files under the root. The agent's end is
+// scripted through readCommand, readPrintData and reply, each waiting at most `limit`. At
+// destruction the backend is killed if still running and the root removed.
+class BackendRun {
+public:
+    explicit BackendRun(const std::string& input, std::vector<std::string> argv = kJobArguments, bool withRunFolder = true)
+    {
+        if (mkdtemp(root_.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        for (const char* folder : {"/tmp", "/var/log/cups", withRunFolder ? "/var/run" : "/tmp"})
+            std::filesystem::create_directories(root_ + folder);
+        mkfifo(path("/tmp/cups-bluetooth-read").c_str(), 0666);
+        writeFile(path("/job-input"), input);
+        setenv("PELLBLUETOOTH_ROOT", root_.c_str(), 1);  // for the child; this process never reads it
+        std::vector<char*> args;
+        for (auto& argument : argv)
+            args.push_back(argument.data());
+        args.push_back(nullptr);
+        const std::string in = path("/job-input"), out = path("/stdout"), err = path("/stderr");
+        if ((pid_ = fork()) == 0) {
+            dup2(open(in.c_str(), O_RDONLY), 0);
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            execv(PB_BACKEND_PATH, args.data());
+            _exit(127);
+        }
+    }
+    ~BackendRun()
+    {
+        if (!status_ && pid_ > 0)
+            kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+        std::filesystem::remove_all(root_);
+    }
+    std::string path(const std::string& absolute) const { return root_ + absolute; }
+
+    // The exit status once it ended within `limit`; nullopt if it still runs.
+    std::optional<int> waitExit(Clock::duration limit)
+    {
+        int raw = 0;
+        waitUntil([&] {
+            return status_ || (waitpid(pid_, &raw, WNOHANG) == pid_ && (status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw)));
+        }, limit);
+        return status_;
+    }
+    std::string output() const { return readFile(path("/stdout")); }
+    std::string errors() const { return readFile(path("/stderr")); }
+    std::string log() const { return readFile(path("/var/log/cups/pellbluetooth.log")); }
+    pid_t pid() const { return pid_; }
+
+    // One writer's text on the command channel (to its end of file); nullopt on time-out.
+    std::optional<std::string> readCommand(Clock::duration limit = 10s) { return readOneWriter("-write", limit); }
+    std::optional<std::string> readPrintData(Clock::duration limit = 10s) { return readOneWriter("", limit); }
+    // Writes `text` on the reply channel once the backend reads it; false on time-out.
+    bool reply(const std::string& text, Clock::duration limit = 10s)
+    {
+        int fd = -1;
+        // A non-blocking open for writing fails with ENXIO until a reader has the FIFO open.
+        const std::string channel = path("/tmp/cups-bluetooth-read");
+        if (!waitUntil([&] { return (fd = open(channel.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, limit))
+            return false;
+        const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        close(fd);
+        return written;
+    }
+
+private:
+    std::optional<std::string> readOneWriter(const std::string& suffix, Clock::duration limit)
+    {
+        const auto deadline = Clock::now() + limit;
+        const std::string channel = path("/var/run/cups-bluetooth" + suffix);
+        struct stat status {};
+        if (!waitUntil([&] { return stat(channel.c_str(), &status) == 0 && S_ISFIFO(status.st_mode); }, limit))
+            return std::nullopt;
+        // Opened without waiting; poll() reports the writer's data and then its close (POLLHUP
+        // is only raised once a writer has come and gone).
+        const int fd = open(channel.c_str(), O_RDONLY | O_NONBLOCK);
+        std::optional<std::string> text(fd >= 0 ? std::optional<std::string>("") : std::nullopt);
+        for (char chunk[65536]; text;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            pollfd entry{fd, POLLIN, 0};
+            const ssize_t count = left > 0 && poll(&entry, 1, static_cast<int>(left)) > 0 ? read(fd, chunk, sizeof chunk) : -2;
+            if (count > 0)
+                text->append(chunk, static_cast<std::size_t>(count));
+            else if (count == -2)
+                text.reset();
+            else if (count == 0 || (entry.revents & POLLHUP))
+                break;
+        }
+        if (fd >= 0)
+            close(fd);
+        return text;
+    }
+
+    std::string root_ = "/tmp/pb-backend-test.XXXXXX";  // made unique by the constructor
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+// The job the agent is handed (as hex text), how the backend was started, the reply ending it
+// and the backend's exit status.
+struct HandOver {
+    std::string name, input, hexText;
+    bool handStarted;  // the backend's own path before the URI
+    std::string finalReply;
+    int exitStatus;
+};
+
+void PrintTo(const HandOver& c, std::ostream* out) { *out << c.name; }  // not the bytes of the struct
+class BackendHandOver : public ::testing::TestWithParam<HandOver> {};
+
+TEST_P(BackendHandOver, SendsDoPrintAndTheJobAsHexTextAndEndsAsTheStatusSays)
+{
+    const HandOver& c = GetParam();
+    std::vector<std::string> argv = kJobArguments;
+    if (c.handStarted)
+        argv.insert(argv.begin(), "/usr/lib/cups/backend/pellbluetooth");
+    BackendRun job(c.input, argv);
+    EXPECT_EQ(job.readCommand(), "doPrint pellbluetooth://KRV38-A1B2");
+    EXPECT_EQ(job.readPrintData(), c.hexText);
+    ASSERT_TRUE(job.reply(c.finalReply));
+    EXPECT_EQ(job.waitExit(10s), c.exitStatus);
+    const std::string outcome = c.exitStatus == 0 ? "Print job finished" : "Print job failed";
+    EXPECT_TRUE(has(job.output(), outcome + "\n\n"));
+    EXPECT_TRUE(has(job.errors(), (c.exitStatus == 0 ? "INFO: " : "ERROR: ") + outcome + "\n"));
+    // Pairs after "status finished" are not handled.
+    EXPECT_FALSE(has(job.output(), "direct "));
+    for (const std::string& line : std::vector<std::string>{"bluetooth start", "setupFIFOs......", "Created FIFO at: ",
+                                                            "bluetooth print job", "Wrote message: doPrint pellbluetooth://KRV38-A1B2",
+                                                            "Wrote print data messa finish", "Hex string: " + c.hexText + "\n"})
+        EXPECT_TRUE(has(job.log(), line)) << line;
+    struct stat status {};
+    ASSERT_EQ(stat(job.path("/var/run/cups-bluetooth").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0666u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, BackendHandOver,
+                         ::testing::Values(HandOver{"Escape", std::string("\x1b\x40\x0a", 3), "1b400a", false, "status finished", 0},
+                                           HandOver{"ZeroBytes", "", "", false, "status finished", 0},
+                                           HandOver{"HandStarted", "x", "78", true, "status FINISHED", 0},
+                                           HandOver{"PairsAfterFinished", "a", "61", false, "status finished querycallback KRV38-B ", 0},
+                                           HandOver{"StatusError", "a", "61", false, "status error", 1}),
+                         [](const auto& info) { return info.param.name; });
+
+// utime + stime of `pid` in clock ticks: fields 14 and 15 of /proc/<pid>/stat.
+long cpuTicks(pid_t pid)
+{
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    long utime = 0, stime = 0;
+    std::sscanf(stat.c_str() + stat.rfind(')') + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime);
+    return utime + stime;
+}
+
+TEST(BackendJob, StaleFinishedIsIgnoredBusyIsAnsweredWaitingUsesNoCpuAndPaperOutIsClearedAtTheEnd)
+{
+    BackendRun job("ab");
+    ASSERT_TRUE(job.readCommand());
+    // A "finished" before the print data is written is about some earlier job.
+    ASSERT_TRUE(job.reply("status finished"));
+    ASSERT_TRUE(waitUntil([&] { return has(job.log(), "Ignored \"status finished\""); }, 5s));
+    EXPECT_EQ(job.readPrintData(), "6162");
+    // A writer that comes and goes is what made a naive reply loop spin.
+    ASSERT_TRUE(job.reply("status Busy"));
+    EXPECT_EQ(job.readCommand(), "status received_busy");
+    const long before = cpuTicks(job.pid());
+    std::this_thread::sleep_for(3s);  // the measurement window itself, not a wait for an event
+    EXPECT_LE(cpuTicks(job.pid()) - before, 3) << "clock ticks over 3 s";
+    EXPECT_FALSE(job.waitExit(0s));
+    EXPECT_TRUE(has(job.output(), "Printer busy\n\n"));
+    EXPECT_TRUE(has(job.errors(), "WARNING: Printer busy"));
+    ASSERT_TRUE(job.reply("status paper_out"));
+    ASSERT_TRUE(waitUntil([&] { return has(job.errors(), "STATE: +media-empty-error"); }, 5s));
+    ASSERT_TRUE(job.reply("status finished"));
+    EXPECT_EQ(job.waitExit(10s), 0);
+    EXPECT_TRUE(has(job.errors(), "STATE: -media-empty-error"));
+}
+
+// Four jobs side by side share one 30-second wait: no agent at all, an agent that takes the job
+// and never answers, one that takes only the command (the print-data write must not hold up
+// the wait), and a root without the channel folder.
+TEST(BackendJob, UnansweredJobsEndWhenTheStatusWaitRunsOut)
+{
+    BackendRun silent("a");
+    const auto start = Clock::now();
+    const std::string marker = silent.path("/post-install-ran");
+    writeFile(silent.path("/usr/lib/pellbluetooth/postInstall"), "#!/bin/sh\ntouch '" + marker + "'\n", 0755);
+    BackendRun taken("a"), commandOnly("a"), noChannels("a", kJobArguments, false);
+    ASSERT_TRUE(taken.readCommand() && taken.readPrintData());
+    ASSERT_TRUE(commandOnly.readCommand());
+    ASSERT_TRUE(waitUntil([&] { return access(marker.c_str(), F_OK) == 0; }, 10s));
+    EXPECT_GE(Clock::now() - start, 2900ms);
+    EXPECT_TRUE(has(silent.log(), "Write operation timed out, launching process..."));
+
+    EXPECT_EQ(silent.waitExit(kStatusWait + kSlack), 1);
+    EXPECT_GE(Clock::now() - start, kStatusWait);
+    EXPECT_TRUE(has(silent.output(), "Print job timed out\n\n"));
+    EXPECT_TRUE(has(silent.errors(), "ERROR: "));
+    EXPECT_EQ(taken.waitExit(kSlack), 0);
+    EXPECT_TRUE(has(taken.log(), "Status not finished within 30 seconds"));
+    EXPECT_TRUE(has(taken.errors(), "WARNING: Print job timed out"));
+    EXPECT_EQ(commandOnly.waitExit(kSlack), 1);
+    EXPECT_EQ(noChannels.waitExit(kSlack), 1);
+    // Each failed write is one line naming its channel; neither channel becomes a plain file.
+    const std::string log = noChannels.log();
+    for (const std::string channel : {"/var/run/cups-bluetooth-write: ", "/var/run/cups-bluetooth: "}) {
+        const std::size_t at = log.find("Error writing to FIFO: " + noChannels.path(channel));
+        EXPECT_NE(at, std::string::npos) << channel;
+        EXPECT_EQ(log.find("Error writing to FIFO: " + noChannels.path(channel), at + 1), std::string::npos);
+    }
+    EXPECT_FALSE(std::filesystem::exists(noChannels.path("/var/run")));
+}
+
+std::vector<std::string> deviceLines(const std::string& output)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(output);
+    for (std::string line; std::getline(stream, line);)
+        if (line.rfind("direct ", 0) == 0)
+            lines.push_back(line);
+    return lines;
+}
+
+TEST(BackendListing, PrintsSafeDeviceLinesAnnouncesPrintersLaterAndQueriesAgainOnlyForServedQueues)
+{
+    BackendRun backend("", {"/usr/lib/cups/backend/pellbluetooth"});
+    const std::string seenLocale = backend.path("/lpstat-locale");
+    writeFile(backend.path("/usr/bin/lpstat"),
+              "#!/bin/sh\necho \"$LC_ALL $1\" > '" + seenLocale + "'\necho 'device for KRV38-A1: pellbluetooth://KRV38-A1'\n", 0755);
+    EXPECT_EQ(backend.readCommand(), "query bluetoothdevice");
+
+    const auto sent = Clock::now();
+    ASSERT_TRUE(backend.reply("querycallback KRV38-A1B2 querycallback \tQMT53H-7\n "));
+    ASSERT_TRUE(waitUntil([&] { return deviceLines(backend.output()).size() == 2; }, 5s));
+    // A name with a line feed inside could forge a second device line.
+    ASSERT_TRUE(backend.reply("querycallback Evil\ndirect querycallback Bad\"Quote querycallback no-model-9 "));
+    ASSERT_TRUE(waitUntil([&] { return deviceLines(backend.output()).size() == 3; }, 5s)) << backend.output();
+    EXPECT_EQ(deviceLines(backend.output()), (std::vector<std::string>{
+                                                 R"(direct pellbluetooth://KRV38-A1B2 "KRV38" "KRV38-A1B2" PPD=KRV38.ppd)",
+                                                 R"(direct pellbluetooth://QMT53H-7 "QMT53" "QMT53H-7" PPD=QMT53.ppd)",
+                                                 R"(direct pellbluetooth://no-model-9 "Pelltandle" "no-model-9" PPD=Pelltandle.ppd)",
+                                             }));
+    EXPECT_NE(backend.log().find(R"(refused a printer name that is empty or holds control characters, quotes or backslashes: "Evil\x0adirect")"),
+              std::string::npos);
+    EXPECT_NE(backend.log().find("Bad\\x22Quote"), std::string::npos);
+
+    // The three announcements, each in its own write (they may reach us joined).
+    std::string commands;
+    while (commands.find("addPrint no-model-9 ") == std::string::npos) {
+        auto text = backend.readCommand(10s);
+        ASSERT_TRUE(text) << "announcements so far: " << commands;
+        EXPECT_TRUE(!commands.empty() || Clock::now() - sent >= 1900ms) << "announced too early";
+        commands += *text;
+    }
+    EXPECT_EQ(commands, "addPrint KRV38-A1B2 addPrint QMT53H-7 addPrint no-model-9 ");
+
+    // "status start" queries again when lpstat (run in the C locale) shows a queue of a served model.
+    ASSERT_TRUE(backend.reply("status start"));
+    EXPECT_EQ(backend.readCommand(), "query bluetoothdevice");
+    EXPECT_EQ(readFile(seenLocale), "C -v\n");
+    // No queues: lpstat complains on its standard error and fails, which is simply no match.
+    writeFile(backend.path("/usr/bin/lpstat"), "#!/bin/sh\necho 'lpstat: No destinations added.' >&2\nexit 1\n", 0755);
+    ASSERT_TRUE(backend.reply("status start"));
+    EXPECT_FALSE(backend.readCommand(1500ms));
+    EXPECT_EQ(backend.output().find("lpstat: No destinations"), std::string::npos);
+    EXPECT_FALSE(backend.waitExit(0s)) << "listing mode runs until CUPS ends it";
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+// Child processes and FIFO helpers, each test in a temporary folder: argument vectors with no
+// shell, reaped launches, channels made with the exact mode, writes that never create files.
+#include "common/ChildProcess.h"
+#include "common/Fifo.h"
+#include "common/RootPath.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class InFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::signal(SIGPIPE, SIG_IGN);
+        ASSERT_NE(mkdtemp(folder_.data()), nullptr);
+        path_ = folder_ + "/channel";
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+    std::string folder_ = "/tmp/pb-common-test.XXXXXX";  // made unique by SetUp
+    std::string path_;
+    pb::PosixProcessRunner runner_;
+};
+
+TEST_F(InFolder, RunCapturesAllOfStandardOutputAndTheExitStatusOrSaysWhyItDidNotStart)
+{
+    std::ofstream(path_) << "#!/bin/sh\nprintf '%s|' \"$@\"; echo \"$LC_ALL\"; echo noise >&2; head -c 200000 /dev/zero; exit 3\n";
+    chmod(path_.c_str(), 0755);
+    // Arguments reach the program unchanged: no shell sees them.
+    pb::CommandResult result = runner_.run({path_, {"-v", "a b", "$(reboot)", ";"}, {"LC_ALL=C"}});
+    ASSERT_TRUE(result.started) << result.error;
+    EXPECT_EQ(result.exitStatus, 3);
+    EXPECT_EQ(result.output.substr(0, 21), "-v|a b|$(reboot)|;|C\n");
+    EXPECT_EQ(result.output.size(), 21u + 200000u);
+    result = runner_.run({folder_ + "/missing", {}, {}});
+    EXPECT_TRUE(!result.started && !result.error.empty());
+    std::string error;
+    EXPECT_FALSE(runner_.launch({folder_ + "/missing", {}, {}}, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(InFolder, LaunchReturnsAtOnceAndTheChildIsReapedWithoutWaiting)
+{
+    // WNOWAIT only looks: ECHILD means no child is left, not even a zombie.
+    const auto noChild = [] { siginfo_t info{}; return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == -1 && errno == ECHILD; };
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(runner_.launch({"/bin/sleep", {"0.3"}, {}}, error)) << error;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+    EXPECT_FALSE(noChild());
+    for (int tries = 0; tries < 500 && !noChild(); ++tries)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(noChild());
+}
+
+TEST_F(InFolder, MissingPathsAndPlainFilesAreNeitherCreatedNorWrittenOverNorListenedTo)
+{
+    pb::FifoListener listener;
+    EXPECT_EQ(listener.open(path_), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(pb::writeToFifo(path_, "doPrint x"), std::errc::no_such_file_or_directory);
+    EXPECT_FALSE(pb::pathExists(path_));
+    std::ofstream(path_) << "keep";
+    EXPECT_TRUE(pb::pathExists(path_));
+    EXPECT_TRUE(pb::writeToFifo(path_, "doPrint x"));
+    EXPECT_TRUE(listener.open(path_));
+    EXPECT_EQ(pb::makeFifo(path_, 0666), std::errc::file_exists);
+    std::string content;
+    std::ifstream(path_) >> content;
+    EXPECT_EQ(content, "keep");
+}
+
+TEST_F(InFolder, AFifoGetsTheExactModeTheWriterWaitsForTheReaderAndTheReaderGetsAllToEndOfFile)
+{
+    const mode_t old = umask(022);
+    ASSERT_FALSE(pb::makeFifo(path_, 0666));
+    umask(old);
+    struct stat status {};
+    ASSERT_EQ(stat(path_.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(status.st_mode & 0777, 0666u);
+    const std::string big(300000, 'a');  // more than a pipe holds
+    auto writer = std::async(std::launch::async, [&] { return pb::writeToFifo(path_, big); });
+    std::error_code error;
+    const int fd = pb::openFifoForReading(path_, error);
+    ASSERT_GE(fd, 0) << error.message();
+    std::string text;
+    EXPECT_FALSE(pb::readToEnd(fd, text));
+    close(fd);
+    EXPECT_FALSE(writer.get());
+    EXPECT_EQ(text, big);
+}
+
+TEST_F(InFolder, ListenerReceivesSuccessiveWritersInOrderAndStopsWhenAsked)
+{
+    ASSERT_FALSE(pb::makeFifo(path_, 0666));
+    pb::FifoListener listener;
+    ASSERT_FALSE(listener.open(path_));
+    std::string expected, text;
+    for (int i = 0; i < 20; ++i)
+        expected += "m" + std::to_string(i) + " ";
+    std::error_code error;
+    auto reader = std::async(std::launch::async, [&] {
+        std::string all;
+        while (all.size() < expected.size() && listener.readAvailable(text, error) == pb::FifoListener::Result::Data)
+            all += text;
+        return all;
+    });
+    // Each writer opens, writes and closes; between them the listener must neither see end of
+    // file nor lose a text.
+    for (int i = 0; i < 20; ++i)
+        ASSERT_FALSE(pb::writeToFifo(path_, "m" + std::to_string(i) + " "));
+    ASSERT_EQ(reader.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(reader.get(), expected);
+    auto idle = std::async(std::launch::async, [&] { return listener.readAvailable(text, error); });
+    EXPECT_EQ(idle.wait_for(50ms), std::future_status::timeout);
+    listener.stop();
+    ASSERT_EQ(idle.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(idle.get(), pb::FifoListener::Result::Stopped);
+}
+
+TEST(RootPath, PrefixesFixedPathsWithTheRootVariable)
+{
+    setenv(pb::kRootVariable, "/tmp/root//", 1);
+    EXPECT_EQ(pb::rootedPath("/var/run/cups-bluetooth"), "/tmp/root/var/run/cups-bluetooth");
+    unsetenv(pb::kRootVariable);
+    EXPECT_EQ(pb::rootedPath("/var/run/cups-bluetooth"), "/var/run/cups-bluetooth");
+}
+
+}  // namespace
