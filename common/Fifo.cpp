@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,13 +101,9 @@ std::error_code readToEnd(int fd, std::string& text)
     }
 }
 
-FifoListener::FifoListener() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
 FifoListener::~FifoListener()
 {
     closeAll();
-    if (wakeFd_ >= 0)
-        ::close(wakeFd_);
 }
 
 void FifoListener::closeAll()
@@ -123,7 +118,7 @@ void FifoListener::closeAll()
 std::error_code FifoListener::open(const std::string& path)
 {
     closeAll();
-    if (wakeFd_ < 0)
+    if (!wake_.valid())
         return {EMFILE, std::generic_category()};
     // Non-blocking, so the open does not wait for a writer and reads report "no data" instead of
     // blocking; poll() does the waiting.
@@ -149,7 +144,7 @@ FifoListener::Result FifoListener::readAvailable(std::string& text, std::error_c
 {
     char chunk[kReadChunk];
     for (;;) {
-        pollfd fds[2] = {{readFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        pollfd fds[2] = {{readFd_, POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -174,10 +169,7 @@ FifoListener::Result FifoListener::readAvailable(std::string& text, std::error_c
 
 void FifoListener::stop()
 {
-    if (wakeFd_ >= 0) {
-        std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
-    }
+    wake_.signal();
 }
 
 }  // namespace pb

@@ -2,6 +2,8 @@
 // read (to end of file, or what is available) without spinning.
 #pragma once
 
+#include "common/WakeEvent.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -38,7 +40,7 @@ std::error_code readToEnd(int fd, std::string& text);
 // be woken by stop() from another thread. One thread reads; stop() may come from any thread.
 class FifoListener {
 public:
-    FifoListener();
+    FifoListener() = default;
     ~FifoListener();
     FifoListener(const FifoListener&) = delete;
     FifoListener& operator=(const FifoListener&) = delete;
@@ -59,7 +61,7 @@ private:
 
     int readFd_ = -1;
     int keepAliveFd_ = -1;
-    int wakeFd_ = -1;
+    WakeEvent wake_;
 };
 
 }  // namespace pb

@@ -5,13 +5,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 
 namespace quorvel {
 
@@ -49,19 +47,15 @@ void makeRoom(std::string& text, std::size_t more)
 
 }  // namespace
 
-FifoMessageReader::FifoMessageReader() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
 FifoMessageReader::~FifoMessageReader()
 {
     if (readFd_ >= 0)
         ::close(readFd_);
-    if (wakeFd_ >= 0)
-        ::close(wakeFd_);
 }
 
 std::error_code FifoMessageReader::open(const std::string& path)
 {
-    if (wakeFd_ < 0)
+    if (!wake_.valid())
         return {EMFILE, std::generic_category()};
     path_ = path;
     if (readFd_ >= 0)
@@ -96,7 +90,7 @@ FifoMessageReader::Result FifoMessageReader::next(std::string& text, std::error_
     text.clear();
     char chunk[kReadChunk];
     for (;;) {
-        pollfd fds[2] = {{readFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        pollfd fds[2] = {{readFd_, POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
         const int timeout = text.empty() ? -1 : static_cast<int>(kPartialTextCheck.count());
         if (poll(fds, 2, timeout) < 0) {
             if (errno == EINTR)
@@ -132,10 +126,7 @@ FifoMessageReader::Result FifoMessageReader::next(std::string& text, std::error_
 
 void FifoMessageReader::stop()
 {
-    if (wakeFd_ >= 0) {
-        std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
-    }
+    wake_.signal();
 }
 
 }  // namespace quorvel

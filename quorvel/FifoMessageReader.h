@@ -2,6 +2,8 @@
 // the moment none is left is one text. Waits in poll(), never spins, and can be woken.
 #pragma once
 
+#include "common/WakeEvent.h"
+
 #include <chrono>
 #include <string>
 #include <system_error>
@@ -13,7 +15,7 @@ namespace quorvel {
 // written byte is lost in the switch. One thread calls next(); stop() may come from any thread.
 class FifoMessageReader {
 public:
-    FifoMessageReader();
+    FifoMessageReader() = default;
     ~FifoMessageReader();
     FifoMessageReader(const FifoMessageReader&) = delete;
     FifoMessageReader& operator=(const FifoMessageReader&) = delete;
@@ -40,7 +42,7 @@ private:
 
     std::string path_;
     int readFd_ = -1;
-    int wakeFd_ = -1;
+    pb::WakeEvent wake_;
 };
 
 }  // namespace quorvel
