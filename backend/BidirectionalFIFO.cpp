@@ -212,6 +212,10 @@ bool BidirectionalFIFO::handleStatusCommand(std::string_view status)
         if (with_.checker.checkForWhitelistedPrinters())
             writeMessage(std::string(pb::kQueryBluetoothDevice));
         return false;
+    case pb::StatusWord::Queued:
+    case pb::StatusWord::Connecting:
+    case pb::StatusWord::Sending:
+    case pb::StatusWord::NotInRange:
     case pb::StatusWord::Other:
         with_.logger.customPrint("Printer busy", stderr);
         with_.cups.warning("Printer busy");

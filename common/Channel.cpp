@@ -9,12 +9,39 @@ namespace pb {
 
 ChannelPaths rootedChannelPaths()
 {
-    return {rootedPath(kCommandChannel), rootedPath(kPrintDataChannel), rootedPath(kReplyChannel)};
+    return {rootedPath(kCommandChannel), rootedPath(kPrintDataChannel), rootedPath(kReplyChannel),
+            rootedPath(kChannelLock)};
 }
 
 std::string doPrintMessage(std::string_view deviceUri)
 {
     return std::string(kDoPrintWord) + " " + std::string(deviceUri);
+}
+
+std::string cancelPrintMessage(std::string_view deviceUri)
+{
+    return std::string(kCancelPrintWord) + " " + std::string(deviceUri);
+}
+
+std::string queuedReport()
+{
+    return std::string(kStatusWord) + " queued ";
+}
+
+std::string connectingReport()
+{
+    return std::string(kStatusWord) + " connecting ";
+}
+
+std::string sendingReport(std::uint64_t sentBytes, std::uint64_t totalBytes, std::uint64_t pagesDone)
+{
+    return std::string(kStatusWord) + " sending " + std::string(kProgressKey) + " " + std::to_string(sentBytes) + "/" +
+           std::to_string(totalBytes) + " " + std::string(kPagesKey) + " " + std::to_string(pagesDone) + " ";
+}
+
+std::string notInRangeReport()
+{
+    return std::string(kStatusWord) + " not_in_range ";
 }
 
 std::string addPrintMessage(std::string_view printerName)
@@ -48,6 +75,14 @@ StatusWord parseStatusWord(std::string_view value)
         return StatusWord::Busy;
     if (lower == "start")
         return StatusWord::Start;
+    if (lower == "queued")
+        return StatusWord::Queued;
+    if (lower == "connecting")
+        return StatusWord::Connecting;
+    if (lower == "sending")
+        return StatusWord::Sending;
+    if (lower == "not_in_range")
+        return StatusWord::NotInRange;
     return StatusWord::Other;
 }
 

@@ -37,8 +37,6 @@ inline constexpr int kMinimumChunkSize = 512;
 inline constexpr std::string_view kPrinterServiceUuid = "FF00";
 inline constexpr std::string_view kCreditCharacteristicUuid = "FF03";
 inline constexpr std::string_view kYF316ModelCode = "YF-316";
-// Replies to the backend when a job could not be handed to the printer.
-inline constexpr std::string_view kStatusError = "status error";
 
 // Ownership and wiring: create it with std::make_shared (the radio holds its delegates
 // weakly), call attach() once with the objects it reports to, then requestBluetoothAccess().

@@ -113,9 +113,9 @@ void BLEPrinterManager::finishSending(SendOutcome outcome) {
         reply = std::string(pb::kStatusFinished);
     } else if (outcome == SendOutcome::noDataCharacteristic) {
         log("No write-without-response characteristic: job not sent");
-        reply = std::string(kStatusError);
+        reply = std::string(pb::kStatusError);
     } else if (outcome == SendOutcome::linkLost) {
-        reply = std::string(kStatusError);
+        reply = std::string(pb::kStatusError);
     } else {
         return;
     }

@@ -429,6 +429,17 @@ void PellBluetoothBackend::startBroadcasting(const std::string& deviceName)
     log("startBroadcasting printer: " + deviceName + " on port 631");
 }
 
+bool PellBluetoothBackend::isPrinterConnected(const std::string& name)
+{
+    return bleManager_.isConnected(name);
+}
+
+void PellBluetoothBackend::ensureScanning()
+{
+    if (!bleManager_.isScanning())
+        bleManager_.startScan();
+}
+
 void PellBluetoothBackend::stopBroadcasting()
 {
     {

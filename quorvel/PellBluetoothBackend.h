@@ -60,6 +60,8 @@ public:
     // set (a spool-file job clears it).
     void startBroadcasting(const std::string& deviceName) override;
     void stopBroadcasting();
+    bool isPrinterConnected(const std::string& name) override;
+    void ensureScanning() override;
 
     std::optional<std::string> deviceName() const;
     void setDeviceName(std::optional<std::string> name);

@@ -18,6 +18,11 @@ public:
     virtual void disconnectPrinter(const std::string& name) = 0;
     // Reports `deviceName` to the backend unless a report is already out (until a job ends).
     virtual void startBroadcasting(const std::string& deviceName) = 0;
+    // True while a link to the printer `name` (its advertised name, or the start of it) is up.
+    virtual bool isPrinterConnected(const std::string& name) = 0;
+    // Starts a scan unless one runs, so that printers with a queue that are not connected
+    // are found when they come in range. Never drops a link.
+    virtual void ensureScanning() = 0;
 };
 
 }  // namespace quorvel

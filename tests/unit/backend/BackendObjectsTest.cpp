@@ -84,7 +84,7 @@ protected:
     backend::CupsReporter cups_{cupsStream_.stream};
     backend::PrinterChecker checker_{runner_, "/root/usr/bin/lpstat", console_.stream};
     std::vector<int> exits_;
-    backend::BidirectionalFIFO fifo_{{folder_ + "/command", folder_ + "/data", folder_ + "/reply"}, folder_ + "/postInstall",
+    backend::BidirectionalFIFO fifo_{{folder_ + "/command", folder_ + "/data", folder_ + "/reply", folder_ + "/lock"}, folder_ + "/postInstall",
                                      {mainQueue_, logger_, cups_, runner_, checker_, [this](int status) { exits_.push_back(status); }}};
 };
 

@@ -24,7 +24,7 @@ struct FifoRig {
     pb::MainQueue mainQueue;
     Lines received, jobs;
     std::unique_ptr<BidirectionalFIFO> fifo = std::make_unique<BidirectionalFIFO>(
-        pb::ChannelPaths{folder / "command", folder / "print", folder / "reply"}, mainQueue, log);
+        pb::ChannelPaths{folder / "command", folder / "print", folder / "reply", folder / "lock"}, mainQueue, log);
     std::thread mainThread{[this] { mainQueue.run(); }};
 
     FifoRig() {
@@ -43,7 +43,7 @@ TEST(BidirectionalFIFO, CreatesItsChannelsAndDeliversEachUtf8TextOnceInOrder) {
     FifoRig rig;
     TempFolder stale;
     { std::ofstream(stale / "reply") << "stale"; }
-    BidirectionalFIFO replaced({stale / "command", stale / "print", stale / "reply"}, rig.mainQueue, rig.log);
+    BidirectionalFIFO replaced({stale / "command", stale / "print", stale / "reply", stale / "lock"}, rig.mainQueue, rig.log);
     EXPECT_TRUE(isFifoWithMode(stale / "reply", 0666));  // whatever was at the reply path is replaced
     rig.fifo->start();
     ASSERT_TRUE(waitUntil([&] { return rig.log.contains("readLoop"); }));

@@ -82,6 +82,8 @@ struct RecordingConnections : PrinterConnections {
     }
     void disconnectPrinter(const std::string& name) override { disconnects.push_back(name); }
     void startBroadcasting(const std::string& name) override { usbReports.push_back(name); }
+    bool isPrinterConnected(const std::string&) override { return false; }
+    void ensureScanning() override {}
 };
 
 struct CheckerRig {
