@@ -1,6 +1,6 @@
 // The backend's objects with fakes: reply pairs and report details, what CUPS is told of a job
-// in hand, model lookup, unsafe printer names, the lpstat check, the log, the end of a run and
-// job reading.
+// in hand, model lookup, unsafe printer names, the lpstat check, the log, the end of a run, a
+// quick cancel and job reading.
 #include "backend/BidirectionalFIFO.h"
 #include "backend/CupsReporter.h"
 #include "backend/DeviceLine.h"
@@ -13,10 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -24,6 +26,7 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using Kind = backend::ReplyAction::Kind;
 
 backend::ReplyAction withDetails(std::string word, std::optional<backend::ByteProgress> progress, std::optional<std::uint64_t> pages)
@@ -202,6 +205,53 @@ TEST_F(BackendObjects, StatusFinishedEndsTheRunOnceAndLeavesLaterPairsAlone)
     EXPECT_EQ(exits_, std::vector<int>{0});
     EXPECT_FALSE(fifo_.isListening());
     EXPECT_EQ(cupsStream_.text(), "INFO: Print job finished\n");
+}
+
+// A cancel that comes while the print data is still to be written (CUPS is quick to cancel) goes
+// after it, so the agent reads the job whole before it learns to drop it.
+TEST_F(BackendObjects, ACancelBeforeThePrintDataFollowsItAndEndsTheJobCancelled)
+{
+    backend::HandlerTiming timing;
+    timing.printDataDelay = 300ms;
+    backend::PrintDataHandler handler(fifo_, logger_, cups_, mainQueue_, console_.stream, [this](int status) { exits_.push_back(status); }, timing);
+    pb::FifoListener agent;
+    ASSERT_FALSE(agent.open(folder_ + "/command"));
+    auto printData = std::async(std::launch::async, [&] {
+        std::error_code error;
+        std::string text;
+        const int fd = pb::openFifoForReading(folder_ + "/data", error);
+        pb::readToEnd(fd, text);
+        close(fd);
+        return text;
+    });
+    // Every command text, and when the cancel came.
+    auto commands = std::async(std::launch::async, [&] {
+        std::string all, text;
+        std::error_code error;
+        while (!all.ends_with("cancelPrint pellbluetooth://P") && agent.readAvailable(text, error) == pb::FifoListener::Result::Data)
+            all += text;
+        return std::pair(all, std::chrono::steady_clock::now());
+    });
+    fifo_.startReading();  // no reply channel here: the loop ends at once, but the run is on
+    const auto start = std::chrono::steady_clock::now();
+    handler.performPrint("pellbluetooth://P", std::make_shared<std::string>("6162"));
+    mainQueue_.post([&] { handler.cancelJob(); });
+    // Served until both writes have reported back, so no writer thread outlives the queue.
+    const auto deadline = start + 10s;
+    while ((exits_.empty() || read("/backend.log").find("Both write operations completed") == std::string::npos) &&
+           std::chrono::steady_clock::now() < deadline)
+        mainQueue_.context().run_one_for(50ms);
+    const bool commandsIn = commands.wait_for(1s) == std::future_status::ready;
+    agent.stop();
+    if (printData.wait_for(1s) != std::future_status::ready)
+        close(open((folder_ + "/data").c_str(), O_WRONLY | O_NONBLOCK));  // frees the reader
+    EXPECT_EQ(exits_, std::vector<int>{0});
+    EXPECT_EQ(printData.get(), "6162");
+    ASSERT_TRUE(commandsIn);
+    const auto [text, cancelCame] = commands.get();
+    EXPECT_EQ(text, "doPrint pellbluetooth://PcancelPrint pellbluetooth://P");
+    EXPECT_GE(cancelCame - start, timing.printDataDelay);
+    EXPECT_TRUE(cupsStream_.text().ends_with("INFO: Job cancelled\n")) << cupsStream_.text();
 }
 
 TEST_F(BackendObjects, ReadingAJobKeepsEveryByteInOrderAndLogsTheStartOfItsHexText)
