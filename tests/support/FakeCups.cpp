@@ -56,18 +56,20 @@ echo "$*" >>"$root/lpadmin.calls"
 exit 0
 )sh";
 
-// `tool` ("cupsenable" or "cupsdisable") setting its last argument's queue to `state`.
-std::string queueSwitch(const std::string& tool, const std::string& state) {
-    const std::string restart = "[ \"$(cat \"$root/cups-state/$queue\" 2>/dev/null)\" = printing ] && "
-                                "echo \"RESTARTED $queue\" >>\"$root/cups-restarts\"\n";
-    return "for queue; do :; done\n"
-           "if [ -n \"$queue\" ]; then\n"
-           "mkdir -p \"$root/cups-state\"\n" +
-           (state == "stopped" ? restart : "") + "echo " + state + " >\"$root/cups-state/$queue\"\n" +
-           "fi\n"
-           "echo \"$*\" >>\"$root/" + tool + ".calls\"\n"
-           "exit 0\n";
-}
+// cupsenable and cupsdisable: $tool, the $state it sets its last argument's queue to, and
+// whether that $restarts a job the queue is printing.
+constexpr const char* kQueueSwitch = R"sh(
+for queue; do :; done
+if [ -n "$queue" ]; then
+    mkdir -p "$root/cups-state"
+    if [ "$restarts" = yes ] && [ "$(cat "$root/cups-state/$queue" 2>/dev/null)" = printing ]; then
+        echo "RESTARTED $queue" >>"$root/cups-restarts"
+    fi
+    echo "$state" >"$root/cups-state/$queue"
+fi
+echo "$*" >>"$root/$tool.calls"
+exit 0
+)sh";
 
 }  // namespace
 
@@ -77,8 +79,10 @@ FakeCups::FakeCups(std::string root) : root_(std::move(root)) {
     const std::string header = "#!/bin/sh\nroot='" + root_ + "'\n";
     writeFile(path("usr/bin/lpstat"), header + kLpstat, kExecutable);
     writeFile(path("usr/sbin/lpadmin"), header + kLpadmin, kExecutable);
-    writeFile(path("usr/sbin/cupsenable"), header + queueSwitch("cupsenable", "idle"), kExecutable);
-    writeFile(path("usr/sbin/cupsdisable"), header + queueSwitch("cupsdisable", "stopped"), kExecutable);
+    writeFile(path("usr/sbin/cupsenable"), header + "tool=cupsenable state=idle restarts=no\n" + kQueueSwitch,
+              kExecutable);
+    writeFile(path("usr/sbin/cupsdisable"), header + "tool=cupsdisable state=stopped restarts=yes\n" + kQueueSwitch,
+              kExecutable);
 }
 
 void FakeCups::setQueues(const std::vector<std::string>& printerNames) const {
