@@ -135,6 +135,14 @@ std::vector<std::string> PrinterChecker::getPrinters()
     return readQueueList().printers;
 }
 
+bool PrinterChecker::waitsForPrinters()
+{
+    const QueueList list = recentQueueList();
+    return std::any_of(list.printers.begin(), list.printers.end(), [this](const std::string& printer) {
+        return checkForWhitelistedPrinters(printer) && !connections_.isPrinterConnected(printer);
+    });
+}
+
 bool PrinterChecker::isPrinterAdded(const std::string& printerName)
 {
     const QueueList list = recentQueueList();

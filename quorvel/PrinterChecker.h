@@ -86,6 +86,9 @@ public:
     // running one; stopCheckLoop() stops it. currentPrinters survives a stop.
     void checkPrinterLoop() override;
     void stopCheckLoop() override;
+    // True when a listed, whitelisted queue's printer is not connected. Answers from a queue
+    // list no older than kQueueListReuse.
+    bool waitsForPrinters() override;
     // Waits for a queue of `printerName`: a pass at once and every kAddCheckInterval until a
     // queue is found or kAddCheckLimit has passed. Replaces an add check still running.
     void checkPrinterLoop(const std::string& printerName);

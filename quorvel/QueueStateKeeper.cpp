@@ -59,10 +59,13 @@ std::size_t QueueStateKeeper::keep(const std::vector<std::string>& queues,
     if (!states)
         log(why + "; queue states left as they are");
     std::size_t notConnected = 0;
+    std::set<std::string> absent;
     for (const std::string& queue : queues) {
         const bool connected = isConnected(queue);
         notConnected += connected ? 0 : 1;
-        if (!states)
+        if (!connected)
+            absent.insert(queue);
+        if (!states || (!connected && !absentLastTime_.contains(queue)))
             continue;
         const std::optional<QueueState> current = states->stateOf(queue);
         if (!current) {
@@ -79,6 +82,7 @@ std::size_t QueueStateKeeper::keep(const std::vector<std::string>& queues,
             makeOffline(queue);
         }
     }
+    absentLastTime_ = std::move(absent);
     return notConnected;
 }
 

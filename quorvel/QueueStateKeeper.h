@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,9 @@ public:
     // `isConnected(queue)`, offline otherwise. Unlike the two calls above, a queue whose state
     // lpstat -p does not give is left as it is, and a queue already right is passed over
     // without a log line (this runs every few seconds). Returns how many of `queues` were not
-    // connected. `isConnected` is called with the mutex held.
+    // connected. `isConnected` is called with the mutex held. A queue is stopped only when its
+    // printer was not connected at the call before either: at start-up, and while a printer
+    // that has just come in range connects, a pass must not stop a queue that is about to work.
     std::size_t keep(const std::vector<std::string>& queues, const std::function<bool(const std::string&)>& isConnected);
 
     // The reason cupsdisable gives a queue whose printer went away.
@@ -73,6 +76,7 @@ private:
     std::FILE* console_;
     const Tools tools_;
     std::mutex mutex_;
+    std::set<std::string> absentLastTime_;  // queues whose printer keep() found not connected
 };
 
 }  // namespace quorvel
