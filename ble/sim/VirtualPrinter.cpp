@@ -1,4 +1,4 @@
-// Credit grants, MTU and status reports and paced consumption of a virtual label printer.
+// Credit grants, MTU and status reports and the paced buffer of a virtual label printer.
 #include "ble/sim/VirtualPrinter.h"
 
 #include <algorithm>
@@ -24,8 +24,8 @@ const std::vector<PrinterGatt::CharacteristicLayout>& PrinterGatt::characteristi
     return layout;
 }
 
-VirtualPrinter::VirtualPrinter(PrinterSettings settings, NotifyFunction notify, ConsumeFunction consume)
-    : settings_(settings), notify_(std::move(notify)), consume_(std::move(consume)) {}
+VirtualPrinter::VirtualPrinter(PrinterSettings settings, NotifyFunction notify, ReceiveFunction receive)
+    : settings_(settings), notify_(std::move(notify)), receive_(std::move(receive)) {}
 
 void VirtualPrinter::setNotifying(const Uuid& characteristic, bool enabled) {
     if (!enabled) {
@@ -40,7 +40,17 @@ void VirtualPrinter::setNotifying(const Uuid& characteristic, bool enabled) {
     grantFreeSlots(true);
 }
 
-void VirtualPrinter::dataWritten(Bytes chunk) {
+bool VirtualPrinter::linkEstablished() {
+    if (!settings_.notifiesBeforeSubscribe) return false;
+    setNotifying(PrinterGatt::credit(), true);
+    return true;
+}
+
+bool VirtualPrinter::dataWritten(const Bytes& chunk) {
+    if (chunk.size() > settings_.maxWriteLength) {
+        ++stats_.oversizedWrites;
+        return false;
+    }
     ++stats_.dataWrites;
     stats_.dataBytes += chunk.size();
     if (outstanding_ == 0) {
@@ -49,11 +59,13 @@ void VirtualPrinter::dataWritten(Bytes chunk) {
     } else {
         --outstanding_;
     }
-    buffered_.push_back(std::move(chunk));
+    buffered_.push_back(chunk.size());
+    if (receive_) receive_(chunk);
     if (settings_.dropLinkAfterBytes != 0 && !linkDropDone_ && stats_.dataBytes >= settings_.dropLinkAfterBytes) {
         linkDropDone_ = true;
         linkDropPending_ = true;
     }
+    return true;
 }
 
 void VirtualPrinter::commandWritten(const Bytes&) { ++stats_.commandWrites; }
@@ -71,17 +83,15 @@ void VirtualPrinter::linkDropped() {
 std::optional<std::chrono::nanoseconds> VirtualPrinter::nextConsumeDelay() const {
     if (buffered_.empty()) return std::nullopt;
     if (settings_.bytesPerSecond == 0) return std::chrono::nanoseconds{0};
-    const auto bytes = static_cast<std::int64_t>(buffered_.front().size());
+    const auto bytes = static_cast<std::int64_t>(buffered_.front());
     return std::chrono::nanoseconds{bytes * kNanosecondsPerSecond /
                                     static_cast<std::int64_t>(settings_.bytesPerSecond)};
 }
 
 void VirtualPrinter::consumeNext() {
     if (buffered_.empty()) return;
-    Bytes chunk = std::move(buffered_.front());
+    stats_.bytesConsumed += buffered_.front();
     buffered_.pop_front();
-    stats_.bytesConsumed += chunk.size();
-    if (consume_) consume_(chunk);
     grantFreeSlots(false);
 }
 
