@@ -32,10 +32,10 @@ void VirtualPrinter::setNotifying(const Uuid& characteristic, bool enabled) {
         notifying_.erase(characteristic);
         return;
     }
-    // A repeated subscription changes nothing: the grants already made still stand.
+    // A repeated subscription changes nothing, and one renewed on the same link grants only
+    // what is free beside the credits still out: a grant is never made twice.
     if (!notifying_.insert(characteristic).second) return;
     if (characteristic != PrinterGatt::credit()) return;
-    outstanding_ = 0;
     setMtu(settings_.mtu);
     grantFreeSlots(true);
 }

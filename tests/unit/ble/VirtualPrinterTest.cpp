@@ -119,6 +119,9 @@ TEST_F(VirtualPrinterTest, EarlyNotifyingPrinterGrantsAtEachLinkAndNotAgainOnSub
     EXPECT_EQ(granted(), 4u);
     printer->setNotifying(PrinterGatt::credit(), true);
     EXPECT_EQ(reports.size(), 2u);
+    printer->setNotifying(PrinterGatt::credit(), false);
+    printer->setNotifying(PrinterGatt::credit(), true);
+    EXPECT_EQ(granted(), 4u);  // all four still out
     printer->dataWritten({1});
     printer->linkDropped();
     EXPECT_TRUE(printer->linkEstablished());
