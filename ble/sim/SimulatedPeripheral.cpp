@@ -175,7 +175,8 @@ void SimulatedPeripheral::scheduleConsumption() {
                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(*delay);
         consuming_ = true;
         consumeTimer_.expires_at(printedUntil_);
-        consumeTimer_.async_wait([weak = weak_from_this(), generation = consumeGeneration_](const std::error_code& error) {
+        const std::uint64_t generation = consumeGeneration_;
+        consumeTimer_.async_wait([weak = weak_from_this(), generation](const std::error_code& error) {
             auto peripheral = std::static_pointer_cast<SimulatedPeripheral>(weak.lock());
             if (!peripheral || error || generation != peripheral->consumeGeneration_) return;
             peripheral->consuming_ = false;

@@ -66,7 +66,8 @@ TEST_F(VirtualPrinterTest, WritesBeyondTheCreditsAreKeptAndCounted) {
 TEST_F(VirtualPrinterTest, WritesLongerThanTheLinkCarriesAreLostAndCounted) {
     auto printer = make({.bufferChunks = 2, .maxWriteLength = 3});
     printer->setNotifying(PrinterGatt::credit(), true);
-    const struct { Bytes chunk; bool arrives; } writes[] = {{{1, 2, 3}, true}, {{4, 5, 6, 7}, false}, {Bytes(600, 8), false}, {{9}, true}};
+    const struct { Bytes chunk; bool arrives; } writes[] = {
+        {{1, 2, 3}, true}, {{4, 5, 6, 7}, false}, {Bytes(600, 8), false}, {{9}, true}};
     for (const auto& w : writes) EXPECT_EQ(printer->dataWritten(w.chunk), w.arrives) << w.chunk.size() << " bytes";
     EXPECT_EQ(received, (Bytes{1, 2, 3, 9}));
     const PrinterStats& stats = printer->stats();
