@@ -9,7 +9,7 @@ namespace ble::sim {
 namespace {
 
 constexpr std::uint64_t kMaxCreditsPerReport = 255;  // the count is one byte
-constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+constexpr std::uint64_t kNanosecondsPerSecond = 1'000'000'000;
 
 }  // namespace
 
@@ -83,9 +83,9 @@ void VirtualPrinter::linkDropped() {
 std::optional<std::chrono::nanoseconds> VirtualPrinter::nextConsumeDelay() const {
     if (buffered_.empty()) return std::nullopt;
     if (settings_.bytesPerSecond == 0) return std::chrono::nanoseconds{0};
-    const auto bytes = static_cast<std::int64_t>(buffered_.front());
-    return std::chrono::nanoseconds{bytes * kNanosecondsPerSecond /
-                                    static_cast<std::int64_t>(settings_.bytesPerSecond)};
+    // Unsigned, so that any rate a test asks for (up to 2^64 - 1) gives a delay from 0 up.
+    const std::uint64_t nanoseconds = buffered_.front() * kNanosecondsPerSecond / settings_.bytesPerSecond;
+    return std::chrono::nanoseconds{static_cast<std::int64_t>(nanoseconds)};
 }
 
 void VirtualPrinter::consumeNext() {
