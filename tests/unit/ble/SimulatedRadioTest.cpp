@@ -54,7 +54,7 @@ protected:
     void writeTo(const PeripheralPtr& printer, const test::Gatt& gatt, Bytes bytes) {
         call([&] { printer->writeValue(std::move(bytes), gatt.data, WriteType::withoutResponse); });
     }
-    // Connects `name` and turns its credit reports on; returns its GATT.
+    // Connects `printer` and turns its credit reports on; returns its GATT.
     test::Gatt ready(const PeripheralPtr& printer) {
         EXPECT_TRUE(connect(printer));
         test::Gatt gatt = discoverGatt(printer);
