@@ -191,6 +191,25 @@ TEST(BLEPrinterManagerTransfer, APrinterWithoutDataCharacteristicGetsNothingAndT
     EXPECT_FALSE(rig.manager->hasPendingData());
 }
 
+// A radio may turn a printer's notifications back on by itself, so its credits come before we
+// asked for them: they count once, when we turn notifications on. A link that carries shorter
+// writes than the printer's MTU gets chunks no longer than it carries.
+TEST(BLEPrinterManagerTransfer, EarlyCreditsCountOnceAndNoChunkIsLongerThanTheLinkCarries) {
+    ManagerRig rig({printer(kPrinter, {.mtu = 100, .maxWriteLength = 60, .notifiesBeforeSubscribe = true})});
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.connectNamed(kPrinter, 100));
+    ASSERT_TRUE(rig.logged("creditCharacteristic: Printer update credit [16]"));
+    const ble::Bytes job = pattern(5000, 3);
+    EXPECT_TRUE(rig.manager->sendPrintData(kPrinter, 1, ManagerRig::job(job)));
+    ASSERT_TRUE(rig.waitUntil([&] { return rig.ends.contains(ended("finished", 1)); }));
+    ASSERT_TRUE(rig.printedAtLeast(kPrinter, job.size()));
+    EXPECT_EQ(rig.printed(kPrinter), job);
+    const auto stats = *rig.central->printerStats(kPrinter);
+    EXPECT_EQ(stats.oversizedWrites, 0u);
+    EXPECT_EQ(stats.overrunWrites, 0u);
+    EXPECT_EQ(stats.dataWrites, (job.size() + 59) / 60);
+}
+
 // The reader's thread hands over jobs while credit grants resume the transfer on the print
 // queue, another thread pokes the send loop, and the main queue delivers the radio's
 // callbacks: every byte must arrive once, in order, paced by the printer's credits.
