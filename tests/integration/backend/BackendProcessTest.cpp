@@ -404,15 +404,17 @@ TEST(BackendListing, PrintsSafeDeviceLinesAnnouncesPrintersLaterQueriesAgainOnly
               std::string::npos);
     EXPECT_NE(backend.log().find("Bad\\x22Quote"), std::string::npos);
 
-    // The three announcements, each in its own write (they may reach us joined).
+    // The three announcements, each in its own write (they may reach us joined, and writes due
+    // at the same moment in either order).
     std::string commands;
-    while (commands.find("addPrint no-model-9 ") == std::string::npos) {
+    const auto announced = [&](const char* name) { return commands.find(std::string("addPrint ") + name + " ") != std::string::npos; };
+    while (!announced("KRV38-A1B2") || !announced("QMT53H-7") || !announced("no-model-9")) {
         auto text = backend.readCommand(10s);
         ASSERT_TRUE(text) << "announcements so far: " << commands;
         EXPECT_TRUE(!commands.empty() || Clock::now() - sent >= 1900ms) << "announced too early";
         commands += *text;
     }
-    EXPECT_EQ(commands, "addPrint KRV38-A1B2 addPrint QMT53H-7 addPrint no-model-9 ");
+    EXPECT_EQ(commands.size(), std::string("addPrint KRV38-A1B2 addPrint QMT53H-7 addPrint no-model-9 ").size());
 
     // "status start" queries again when lpstat (run in the C locale) shows a queue of a served model.
     ASSERT_TRUE(backend.reply("status start"));
