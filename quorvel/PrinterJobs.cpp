@@ -174,9 +174,12 @@ void PrinterJobs::tryStart(const std::string& printer)
             queue.noLinkSince = Clock::now();
         return;
     }
+    const bool waitedForLink = queue.noLinkSince.has_value();
     queue.noLinkSince.reset();
     Job job = std::move(queue.waiting.front());
     queue.waiting.pop_front();
+    if (waitedForLink)
+        log("Sending the job kept for " + printer + " to " + *link);
     log("Sending " + describe(job.id, printer) + " to " + *link);
     queue.sending = job;
     queue.sendingTo = *link;
