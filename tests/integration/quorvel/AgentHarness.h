@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -36,6 +37,8 @@ public:
     std::string lpadminCalls() const { return readFile(path("/lpadmin.calls")); }
     std::string printed(const std::string& printer) const { return readFile(printerFolder(printer) + "/stream.bin"); }
     std::string printerFolder(const std::string& name) const { return path("/out/") + name; }
+    // Bytes in the printer's stream.bin so far, without reading them.
+    std::size_t printedSize(const std::string& printer) const;
 
 private:
     std::string root_;
@@ -53,6 +56,9 @@ public:
     Process& operator=(const Process&) = delete;
     std::optional<int> waitExit(Clock::duration limit);  // empty: still running at the limit
     long cpuTicks() const;                               // user plus system time so far
+    long residentKb() const;                             // VmRSS; throws once the process is gone
+    void signal(int number) const;                       // nothing once it has been reaped
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
@@ -60,7 +66,9 @@ private:
 };
 
 // The agent on the simulated radio with `printers`; `extra` adds NAME=value settings.
-// Constructed once it listens on its channel.
+// Constructed once it listens on its channel. Another Agent in the same root after this one
+// was destroyed (killed) is a restart: the log goes on, and the ...SinceStart calls only look
+// at what this one wrote.
 class Agent {
 public:
     Agent(const TempRoot& root, const std::string& printers, std::vector<std::string> extra = {});
@@ -68,10 +76,13 @@ public:
         return readFile(root_.path("/var/log/cups/pellbluetooth_backend.log")).find(text) != std::string::npos;
     }
     bool waitForLog(const std::string& text, Clock::duration limit = 10s) const;
+    bool logHasSinceStart(const std::string& text) const;
+    bool waitForLogSinceStart(const std::string& text, Clock::duration limit = 10s) const;
     Process& process() { return process_; }
 
 private:
     const TempRoot& root_;
+    std::size_t logStart_;
     Process process_;
 };
 
