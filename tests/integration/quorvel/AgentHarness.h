@@ -4,8 +4,8 @@
 
 #include <sys/types.h>
 
-#include <cstddef>
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -58,7 +58,6 @@ public:
     long cpuTicks() const;                               // user plus system time so far
     long residentKb() const;                             // VmRSS; throws once the process is gone
     void signal(int number) const;                       // nothing once it has been reaped
-    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
