@@ -8,6 +8,8 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace agenttest {
@@ -48,6 +50,12 @@ std::string DeliveryRig::writeJob(std::uint32_t id, std::size_t size) {
     const std::string path = root.path("/job-" + std::to_string(id) + ".bin");
     writeFile(path, GeneratedJob::make(id, size));
     return path;
+}
+
+std::string DeliveryRig::printedSince(const std::string& printer, std::size_t offset) const {
+    std::ifstream stream(root.printerFolder(printer) + "/stream.bin", std::ios::binary);
+    stream.seekg(static_cast<std::streamoff>(offset));
+    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
 std::vector<PrinterStream> DeliveryRig::streams() const {

@@ -37,6 +37,8 @@ public:
     std::string writeJob(std::uint32_t id, std::size_t size);
     // The bytes a printer received since the rig started.
     std::string printed(const std::string& printer) const { return root.printed(printer); }
+    // What the printer received after its first `offset` bytes.
+    std::string printedSince(const std::string& printer, std::size_t offset) const;
     // Every printer's stream, cut where the agent was restarted.
     std::vector<PrinterStream> streams() const;
     // Waits until every printer's stream has stopped growing for `quiet`; false at `limit`.

@@ -52,4 +52,11 @@ std::string GeneratedJob::make(std::uint32_t id, std::size_t size) {
     return job;
 }
 
+std::size_t GeneratedJob::bytesHeld(const std::string& job, const std::string& received) {
+    static_assert(kFirstRowOffset == kFrameBytes - sizeof kLabelFeed - sizeof kEndJob);
+    const auto row = received.find(job.substr(kFirstRowOffset, kBytesPerRow));
+    if (row == std::string::npos || row < kFirstRowOffset) return 0;
+    return received.size() - (row - kFirstRowOffset);
+}
+
 }  // namespace agenttest

@@ -70,5 +70,13 @@ TEST(GeneratedJobs, DecodeAsOneCleanPageOfTheAskedSizeThatNamesTheJob) {
     EXPECT_NE(GeneratedJob::make(1, 3000), GeneratedJob::make(2, 3000));
 }
 
+TEST(GeneratedJobs, BytesHeldCountFromWhereTheJobBeganNotFromTheZerosBeforeIt) {
+    const std::string zeros(300, '\0');
+    EXPECT_EQ(GeneratedJob::bytesHeld(kA, zeros + kA.substr(0, 500)), 500u);
+    EXPECT_EQ(GeneratedJob::bytesHeld(kA, zeros + kA), kA.size());
+    EXPECT_EQ(GeneratedJob::bytesHeld(kA, zeros + kB), 0u);
+    EXPECT_EQ(GeneratedJob::bytesHeld(kA, zeros + kA.substr(0, 30)), 0u);  // its first row not yet whole
+}
+
 }  // namespace
 }  // namespace agenttest

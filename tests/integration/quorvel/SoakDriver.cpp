@@ -147,10 +147,14 @@ int SoakDriver::attempt(const Job& job, Fault fault, bool& cancelled) {
 
 // Waits for the job to be visibly under way, never near its end, and strikes.
 bool SoakDriver::injectMidJob(const Job& job, BackendJob& backend, Fault fault, std::size_t from, std::size_t size) {
-    const std::size_t low = from + std::size_t(kMidJobFrom * size), high = from + std::size_t(kMidJobTo * size);
-    const bool reached = waitUntil([&] { return rig_.root.printedSize(job.printer) >= low || !backend.running(); }, kFaultLimit);
-    if (!reached || !backend.running() || rig_.root.printedSize(job.printer) >= high) {
+    // Counted from the job's own first row: zeros that end an earlier cut job may come first.
+    const std::string bytes = readFile(job.file);
+    const auto held = [&] { return GeneratedJob::bytesHeld(bytes, rig_.printedSince(job.printer, from)); };
+    const std::size_t low = std::size_t(kMidJobFrom * size), high = std::size_t(kMidJobTo * size);
+    const bool reached = waitUntil([&] { return held() >= low || !backend.running(); }, kFaultLimit);
+    if (!reached || !backend.running() || held() >= high) {
         note("fault missed the middle of its job");
+        ++missedFaults_;
         return false;
     }
     switch (fault) {
@@ -165,6 +169,7 @@ bool SoakDriver::injectMidJob(const Job& job, BackendJob& backend, Fault fault, 
     case Fault::KillAgent: note("fault: agent killed mid-job"); rig_.killAgent(); break;
     default: return false;
     }
+    ++midJobFaults_;
     return true;
 }
 

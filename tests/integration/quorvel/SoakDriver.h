@@ -38,6 +38,9 @@ public:
     long memoryAfterBaselineKb() const { return baselineKb_; }  // 0: the last agent served too few jobs
     long memoryAtEndKb() const { return endKb_; }
     int jobsOfLastAgent() const { return agentJobs_; }
+    // Mid-job faults that struck, and those whose job was not mid-way when looked at.
+    int midJobFaults() const { return midJobFaults_; }
+    int missedFaults() const { return missedFaults_; }
 
     Fault faultFor(int index) const;  // the schedule, from the job's index
 
@@ -64,6 +67,8 @@ private:
     int agentJobs_ = 0;
     long baselineKb_ = 0;
     long endKb_ = 0;
+    int midJobFaults_ = 0;
+    int missedFaults_ = 0;
 };
 
 }  // namespace agenttest

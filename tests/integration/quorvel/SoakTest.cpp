@@ -48,6 +48,8 @@ TEST(Soak, EveryJobPrintsOnceOnItsOwnPrinterOrIsReportedFailedAndTheAgentDoesNot
 
     EXPECT_EQ(soak.sent().size(), std::size_t(jobCount()));
     EXPECT_EQ(audit.problems(soak.sent()), "");
+    // A soak whose faults keep missing their jobs proves little.
+    EXPECT_GE(soak.midJobFaults(), soak.missedFaults());
     if (soak.jobsOfLastAgent() >= SoakDriver::kLastAgentJobs) {
         const double baseline = double(soak.memoryAfterBaselineKb());
         EXPECT_GT(baseline, 0);
