@@ -24,6 +24,11 @@ constexpr auto kQuiet = 300ms;         // printers idle this long have finished 
 // printing, and a fault finds even a small job mid-way.
 constexpr int kPrinterBuffer = 2;
 
+// An order the simulated radio must take, or the fault it stands for never happens.
+void order(bool taken, const std::string& what) {
+    if (!taken) ADD_FAILURE() << "the simulated radio took no \"" << what << "\" order";
+}
+
 bool isMidJob(SoakDriver::Fault fault) {
     using F = SoakDriver::Fault;
     return fault == F::Drop || fault == F::Cancel || fault == F::KillAgent;
@@ -40,8 +45,9 @@ SoakDriver::Fault SoakDriver::faultFor(int index) const {
     if (index % kRareRound == 4 && index + kLastAgentJobs + 5 <= jobs_) return Fault::KillAgent;
     if (index % kRareRound == 13) return Fault::LongLeave;
     switch (index % kScheduleRound) {
-    case 0: if (index == 0 || index + 1 >= jobs_) return Fault::None;
-            return (index / kScheduleRound) % 2 == 1 ? Fault::PairSamePrinter : Fault::PairTwoPrinters;
+    case 0:
+        if (index == 0 || index + 1 >= jobs_) return Fault::None;
+        return (index / kScheduleRound) % 2 == 1 ? Fault::PairSamePrinter : Fault::PairTwoPrinters;
     case 2: return Fault::Drop;
     case 6: return Fault::Cancel;
     case 8: return Fault::BriefLeave;
@@ -112,21 +118,21 @@ void SoakDriver::runPair(const Job& first, const Job& second) {
 int SoakDriver::attempt(const Job& job, Fault fault, bool& cancelled) {
     const std::size_t from = rig_.root.printedSize(job.printer);
     const std::size_t size = readFile(job.file).size();
-    if (isMidJob(fault)) rig_.control.rate(job.printer, kSlowRate);
+    if (isMidJob(fault)) order(rig_.control.rate(job.printer, kSlowRate), "rate");
     if (fault == Fault::BriefLeave || fault == Fault::LongLeave) {
         note(fault == Fault::BriefLeave ? "fault: printer away 3 s" : "fault: printer away past the wait");
-        rig_.control.leave(job.printer);
+        order(rig_.control.leave(job.printer), "leave");
     }
     BackendJob backend(rig_.root, job.printer, job.file, job.id);
     const bool injected = isMidJob(fault) && injectMidJob(job, backend, fault, from, size);
     cancelled = injected && fault == Fault::Cancel;
     if (fault == Fault::BriefLeave) {
         std::this_thread::sleep_for(kAway);  // the length of the absence, not a wait for an event
-        rig_.control.comeBack(job.printer);
+        order(rig_.control.comeBack(job.printer), "return");
     }
     const auto status = backend.waitExit(kBackendLimit);
-    if (fault == Fault::LongLeave) rig_.control.comeBack(job.printer);
-    if (isMidJob(fault) && rig_.agentRunning()) rig_.control.rate(job.printer, kFastRate);
+    if (fault == Fault::LongLeave) order(rig_.control.comeBack(job.printer), "return");
+    if (isMidJob(fault) && rig_.agentRunning()) order(rig_.control.rate(job.printer, kFastRate), "rate");
     note("exit " + (status ? std::to_string(*status) : std::string("none")));
     if (!status) {
         ADD_FAILURE() << "job " << job.id << " hung:\n" << backend.output();
@@ -160,10 +166,7 @@ bool SoakDriver::injectMidJob(const Job& job, BackendJob& backend, Fault fault, 
     switch (fault) {
     case Fault::Drop:
         note("fault: link dropped mid-job");
-        if (!rig_.control.drop(job.printer)) {
-            ADD_FAILURE() << "the simulated radio took no \"drop\" order";
-            return false;
-        }
+        order(rig_.control.drop(job.printer), "drop");
         break;
     case Fault::Cancel: note("fault: cancelled mid-job"); backend.signal(SIGTERM); break;
     case Fault::KillAgent: note("fault: agent killed mid-job"); rig_.killAgent(); break;
