@@ -119,12 +119,6 @@ long Process::cpuTicks() const {
     return utime + stime;
 }
 
-std::size_t TempRoot::printedSize(const std::string& printer) const {
-    std::error_code missing;
-    const auto size = std::filesystem::file_size(printerFolder(printer) + "/stream.bin", missing);
-    return missing ? 0 : static_cast<std::size_t>(size);
-}
-
 long Process::residentKb() const {
     const std::string status = readFile("/proc/" + std::to_string(pid_) + "/status");
     const auto at = status.find("VmRSS:");

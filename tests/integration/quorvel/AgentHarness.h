@@ -5,7 +5,6 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -37,8 +36,6 @@ public:
     std::string lpadminCalls() const { return readFile(path("/lpadmin.calls")); }
     std::string printed(const std::string& printer) const { return readFile(printerFolder(printer) + "/stream.bin"); }
     std::string printerFolder(const std::string& name) const { return path("/out/") + name; }
-    // Bytes in the printer's stream.bin so far, without reading them.
-    std::size_t printedSize(const std::string& printer) const;
 
 private:
     std::string root_;

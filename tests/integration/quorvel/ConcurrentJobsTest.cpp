@@ -74,7 +74,9 @@ TEST(AlternatingPrinters, JobsTakingTurnsKeepBothLinksUpAndNeitherQueueIsStopped
     EXPECT_EQ(audit.problems(sent), "");
     // Each printer keeps its own link: a job for the other one never drops it.
     EXPECT_EQ(readFile(rig.root.path("/agent.out")).find("Disconnected from peripheral"), std::string::npos);
+    // Stopped would be lpadmin's printer-state=5 or cupsdisable.
     EXPECT_EQ(rig.root.lpadminCalls().find("printer-state=5"), std::string::npos) << rig.root.lpadminCalls();
+    EXPECT_EQ(readFile(rig.root.path("/cupsdisable.calls")), "");
 }
 
 }  // namespace

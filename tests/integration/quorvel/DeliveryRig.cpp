@@ -8,6 +8,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -43,13 +44,19 @@ void DeliveryRig::killAgent() {
     agent_->process().signal(SIGKILL);
     agent_->process().waitExit(10s);
     agent_.reset();
-    for (const auto& printer : printers_) restartsAt_[printer].push_back(root.printedSize(printer));
+    for (const auto& printer : printers_) restartsAt_[printer].push_back(printedSize(printer));
 }
 
 std::string DeliveryRig::writeJob(std::uint32_t id, std::size_t size) {
     const std::string path = root.path("/job-" + std::to_string(id) + ".bin");
     writeFile(path, GeneratedJob::make(id, size));
     return path;
+}
+
+std::size_t DeliveryRig::printedSize(const std::string& printer) const {
+    std::error_code missing;
+    const auto size = std::filesystem::file_size(root.printerFolder(printer) + "/stream.bin", missing);
+    return missing ? 0 : static_cast<std::size_t>(size);
 }
 
 std::string DeliveryRig::printedSince(const std::string& printer, std::size_t offset) const {
@@ -82,7 +89,7 @@ bool DeliveryRig::waitForQuietPrinters(Clock::duration quiet, Clock::duration li
     auto since = Clock::now();
     return waitUntil([&] {
         std::vector<std::size_t> now;
-        for (const auto& printer : printers_) now.push_back(root.printedSize(printer));
+        for (const auto& printer : printers_) now.push_back(printedSize(printer));
         if (now != last) {
             last = now;
             since = Clock::now();

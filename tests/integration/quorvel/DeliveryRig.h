@@ -37,6 +37,8 @@ public:
     std::string writeJob(std::uint32_t id, std::size_t size);
     // The bytes a printer received since the rig started.
     std::string printed(const std::string& printer) const { return root.printed(printer); }
+    // Bytes in the printer's stream so far, without reading them.
+    std::size_t printedSize(const std::string& printer) const;
     // What the printer received after its first `offset` bytes.
     std::string printedSince(const std::string& printer, std::size_t offset) const;
     // Every printer's stream, cut where the agent was restarted.

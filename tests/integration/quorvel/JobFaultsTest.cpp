@@ -22,7 +22,7 @@ constexpr std::size_t kMtu = 182;  // the virtual printers' default
 // Waits until the printer holds at least `fraction` of a job that started at `from`.
 bool waitForShare(const DeliveryRig& rig, std::size_t from, std::size_t jobSize, double fraction,
                   Clock::duration limit) {
-    return waitUntil([&] { return rig.root.printedSize(kPrinter) >= from + std::size_t(fraction * jobSize); }, limit);
+    return waitUntil([&] { return rig.printedSize(kPrinter) >= from + std::size_t(fraction * jobSize); }, limit);
 }
 
 TEST(JobFaults, AnAgentKilledMidJobHasTheBackendRetryAndARestartedAgentTakesTheNextJobAtOnce) {
@@ -86,7 +86,7 @@ TEST(JobFaults, AJobForAPrinterOutOfRangeIsGivenBackAfterTwentySecondsAndPrintsO
         EXPECT_GE(away.elapsed(), pb::kPrinterWait - 1s);
         EXPECT_LT(away.elapsed(), pb::kPrinterWait + 8s);
     }
-    EXPECT_EQ(rig.root.printedSize(kPrinter), 0u);
+    EXPECT_EQ(rig.printedSize(kPrinter), 0u);
 
     ASSERT_TRUE(rig.control.comeBack(kPrinter));
     BackendJob again(rig.root, kPrinter, file, 1);  // as CUPS retries it
@@ -106,7 +106,7 @@ TEST(JobFaults, ACancelStopsTheJobWithinAChunkAndTheNextJobRendersClean) {
     {
         BackendJob cancelled(rig.root, kPrinter, cutFile, 1);
         ASSERT_TRUE(waitForShare(rig, 0, cutJob.size(), 0.2, 20s));
-        atCancel = rig.root.printedSize(kPrinter);
+        atCancel = rig.printedSize(kPrinter);
         cancelled.signal(SIGTERM);  // as CUPS cancels a job
         EXPECT_EQ(cancelled.waitExit(10s), 0) << cancelled.output();
     }

@@ -116,7 +116,7 @@ void SoakDriver::runPair(const Job& first, const Job& second) {
 }
 
 int SoakDriver::attempt(const Job& job, Fault fault, bool& cancelled) {
-    const std::size_t from = rig_.root.printedSize(job.printer);
+    const std::size_t from = rig_.printedSize(job.printer);
     const std::size_t size = readFile(job.file).size();
     if (isMidJob(fault)) order(rig_.control.rate(job.printer, kSlowRate), "rate");
     if (fault == Fault::BriefLeave || fault == Fault::LongLeave) {
