@@ -22,10 +22,9 @@ BLEPrinterManager::BLEPrinterManager(CentralFactory centralFactory, asio::io_con
 BLEPrinterManager::~BLEPrinterManager() = default;
 
 void BLEPrinterManager::attach(ScanRequester& scanRequester, PrinterQueueTracker& queueTracker,
-                               ReplyChannel& replyChannel, DiscoveryReporter& discoveryReporter) {
+                               DiscoveryReporter& discoveryReporter) {
     scanRequester_ = &scanRequester;
     queueTracker_ = &queueTracker;
-    replyChannel_ = &replyChannel;
     discoveryReporter_ = &discoveryReporter;
 }
 
@@ -124,8 +123,22 @@ void BLEPrinterManager::stopScanLocked() {
     isScanning_ = false;
 }
 
+bool BLEPrinterManager::isConnectingOrLinkedLocked(const std::shared_ptr<ble::Peripheral>& peripheral) const {
+    return linkOf(peripheral) != nullptr ||
+           std::find(connecting_.begin(), connecting_.end(), peripheral) != connecting_.end();
+}
+
 void BLEPrinterManager::connectLocked(const std::shared_ptr<ble::Peripheral>& peripheral) {
-    if (centralManager_) centralManager_->connect(peripheral);
+    if (!centralManager_) return;
+    if (!isConnectingOrLinkedLocked(peripheral)) {
+        if (links_.size() + connecting_.size() >= kMaxLinks) {
+            log("Connection to " + peripheral->name().value_or("Unknown") + " refused: " + std::to_string(kMaxLinks) +
+                " printers are linked or being connected already");
+            return;
+        }
+        connecting_.push_back(peripheral);
+    }
+    centralManager_->connect(peripheral);
 }
 
 bool BLEPrinterManager::filterAndBroadcast(const std::shared_ptr<ble::Peripheral>& peripheral) {
@@ -147,7 +160,6 @@ void BLEPrinterManager::didDiscoverPeripheral(ble::Central& central, const std::
     const std::optional<std::string> name = peripheral->name();
     if (!name || !filterAndBroadcast(peripheral)) return;
     log("发现设备: " + *name + ", RSSI: " + std::to_string(rssi));
-    bool namedOther = false;
     {
         std::lock_guard lock(mutex_);
         if (std::find(discoveredDevices_.begin(), discoveredDevices_.end(), peripheral) != discoveredDevices_.end())
@@ -158,23 +170,26 @@ void BLEPrinterManager::didDiscoverPeripheral(ble::Central& central, const std::
             if (name->starts_with(*deviceName_)) {
                 log("Found printer: " + *name);
                 stopScanLocked();
+                scanPausedForConnection_ = true;
                 printerPeripheral_ = peripheral;
                 connectLocked(peripheral);
                 return;
             }
-            namedOther = true;
         } else {
             log("还在扫描阶段，如果存在" + *name + "打印机添加到列表，就连接。");
         }
     }
-    if (namedOther) {
-        // The manager is after another printer (one connected before, say), yet a printer
-        // without a queue must still be offered to CUPS, or it could never be added.
-        if (queueTracker_ && !queueTracker_->isPrinterAdded(*name)) startBroadcasting(*name);
-        return;
+    WantedPrinter wanted;
+    {
+        std::lock_guard lock(mutex_);
+        if (isConnectingOrLinkedLocked(peripheral)) return;
+        wanted = wantedPrinter_;
     }
+    // Whatever printer the manager is after, one with a job waiting or a queue is connected
+    // too (several links may be up at once), and one without a queue is offered to CUPS.
     // Asked without the lock: the queue tracker reads the queue list in a child process.
-    if (!queueTracker_ || !queueTracker_->isPrinterAdded(*name)) {
+    const bool jobWaits = wanted && wanted(*name);
+    if (!jobWaits && (!queueTracker_ || !queueTracker_->isPrinterAdded(*name))) {
         startBroadcasting(*name);
         return;
     }
@@ -247,6 +262,7 @@ void BLEPrinterManager::stopConnect() {
 void BLEPrinterManager::stopConnectLocked() {
     if (!printerPeripheral_) return;
     if (centralManager_) centralManager_->cancelConnection(printerPeripheral_);
+    std::erase(connecting_, printerPeripheral_);
     printerPeripheral_.reset();
     if (deviceName_) {
         log("stop connect " + *deviceName_);
@@ -269,6 +285,7 @@ void BLEPrinterManager::stopConnect(const std::string& name) {
         if (peripheralName != name) continue;
         matched = true;
         if (centralManager_) centralManager_->cancelConnection(peripheral);
+        std::erase(connecting_, peripheral);
         std::erase(discoveredDevices_, peripheral);
     }
     if (!matched) {
@@ -293,6 +310,16 @@ void BLEPrinterManager::setCallback(CharacteristicFoundCallback callback) {
 void BLEPrinterManager::setErrorComplete(ErrorCallback callback) {
     std::lock_guard lock(mutex_);
     errorComplete_ = std::move(callback);
+}
+
+void BLEPrinterManager::setJobEndCallback(JobEndCallback callback) {
+    std::lock_guard lock(mutex_);
+    jobEndCallback_ = std::move(callback);
+}
+
+void BLEPrinterManager::setWantedPrinter(WantedPrinter wanted) {
+    std::lock_guard lock(mutex_);
+    wantedPrinter_ = std::move(wanted);
 }
 
 std::optional<std::string> BLEPrinterManager::deviceName() const {

@@ -8,12 +8,15 @@
 #include "ble/Peripheral.h"
 #include "ble/PeripheralDelegate.h"
 #include "common/SerialQueue.h"
+#include "quorvel/LinkTransfer.h"
 #include "quorvel/PrinterReports.h"
 
 #include <asio.hpp>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -28,7 +31,6 @@ namespace quorvel {
 class DiscoveryReporter;
 class Logger;
 class PrinterQueueTracker;
-class ReplyChannel;
 class ScanRequester;
 
 inline constexpr const char* kPrintQueueLabel = "com.pelltandle.print.queue";
@@ -37,6 +39,26 @@ inline constexpr int kMinimumChunkSize = 512;
 inline constexpr std::string_view kPrinterServiceUuid = "FF00";
 inline constexpr std::string_view kCreditCharacteristicUuid = "FF03";
 inline constexpr std::string_view kYF316ModelCode = "YF-316";
+// Links held at once; a radio holds only a few LE connections, and each costs the printers'
+// advertising time on the others.
+inline constexpr std::size_t kMaxLinks = 4;
+// Notifications held back for a characteristic whose notifications are not on yet.
+inline constexpr std::size_t kMaxHeldBackValues = 32;
+
+// How a job handed to sendPrintData ended. Reported on the main queue.
+struct JobEnd {
+    enum class Kind {
+        finished,   // every byte was handed to the link
+        failed,     // the link fell or the printer stopped granting after part of it went out,
+                    // or the printer has no data characteristic
+        cancelled,  // cancelJob: it stopped at a chunk's end and the cut command was completed
+        notSent,    // the link fell before any of it went out: it may be sent again
+        linkFree,   // no job: a completion sent on its own is done, the link takes jobs again
+    };
+    std::uint64_t jobId = 0;
+    std::string printer;  // the advertised name of the printer it went to
+    Kind kind = Kind::finished;
+};
 
 // Ownership and wiring: create it with std::make_shared (the radio holds its delegates
 // weakly), call attach() once with the objects it reports to, then requestBluetoothAccess().
@@ -47,13 +69,16 @@ inline constexpr std::string_view kYF316ModelCode = "YF-316";
 // serialises the tables (discovered and connected printers, printerPeripheral, deviceName,
 // the characteristics) and the transfer state (credits, mtu, pendingData, sendDataOffset);
 // the send loop holds it for a whole burst, so a credit grant arriving meanwhile waits and no
-// chunk is sent twice or skipped. The queue tracker, the scan requester, the reply channel,
-// the characteristic hook and errorComplete are never called while that mutex is held, so
-// they may call back into the manager; the discovery reporter may be (see its header).
+// chunk is sent twice or skipped. The queue tracker, the scan requester, the characteristic
+// hook, errorComplete, the job-end callback and the wanted-printer test are never called
+// while that mutex is held, so they may call back into the manager; the discovery reporter
+// may be (see its header).
 //
-// Credits and characteristics belong to the link of one printer: each connected printer
-// keeps its own, and they go when its link ends. The transfer writes only to the printer it
-// was started for, with that printer's credits.
+// Several printers may be linked at once (at most kMaxLinks). Credits, MTU, characteristics
+// and the job in hand belong to the link of one printer: each connected printer keeps its own
+// LinkTransfer, and a job only ever goes to the printer it was started for, with its credits.
+// A job cut mid-command (cancel, link lost, no credit) leaves what the printer needs to reach
+// the command's end; it is sent on that printer's link before anything else.
 class BLEPrinterManager : public ble::CentralDelegate,
                           public ble::PeripheralDelegate,
                           public std::enable_shared_from_this<BLEPrinterManager> {
@@ -71,6 +96,11 @@ public:
                                                            const std::optional<std::string>& printerName)>;
     // Runs on the print queue for each status or error report.
     using ErrorCallback = std::function<void(const PrinterError& error)>;
+    // Runs on the main queue when a job handed to sendPrintData ends.
+    using JobEndCallback = std::function<void(const JobEnd& end)>;
+    // Asked on the main queue for each advertised printer: true when a job waits for it, so
+    // discovery connects it whatever printer the manager is after.
+    using WantedPrinter = std::function<bool(const std::string& advertisedName)>;
 
     // `mainQueue` is the io_context the central posts its callbacks to (pb::MainQueue's
     // context() in the agent); the MTU resume step is posted there. `console` receives the
@@ -84,8 +114,7 @@ public:
     // Wires the collaborators, which refer back to the manager and so are made after it.
     // Call once, before requestBluetoothAccess() and before the main queue runs; calls made
     // before it skip what they would ask of a collaborator.
-    void attach(ScanRequester& scanRequester, PrinterQueueTracker& queueTracker, ReplyChannel& replyChannel,
-                DiscoveryReporter& discoveryReporter);
+    void attach(ScanRequester& scanRequester, PrinterQueueTracker& queueTracker, DiscoveryReporter& discoveryReporter);
 
     // Connection management.
     void requestBluetoothAccess();
@@ -105,15 +134,25 @@ public:
     bool filterAndBroadcast(const std::shared_ptr<ble::Peripheral>& peripheral);
     void setCallback(CharacteristicFoundCallback callback);
     void setErrorComplete(ErrorCallback callback);
+    void setJobEndCallback(JobEndCallback callback);
+    void setWantedPrinter(WantedPrinter wanted);
 
-    // Transfer. Starts sending `data` to the printer stored under `name` (or to
-    // printerPeripheral without a name), replacing any job still pending. Sends what the
-    // printer's credits allow now; credit grants send the rest. Replies "status finished"
-    // once the last chunk is written, or "status error" when the printer has no
-    // write-without-response characteristic or its link drops after part of the job went out
-    // (the job is then dropped; one not yet started waits for the next link).
-    void sendPrintData(const std::optional<std::string>& name, ble::Bytes data);
-    // Sends chunks of the pending job while credits last; nothing without a pending job.
+    // Transfer. Starts sending job `jobId` to the printer linked under the advertised name
+    // `name` (or to printerPeripheral without a name). False, with nothing started, when that
+    // printer has no settled link with a data characteristic or its link is busy with another
+    // job or a completion. The printer's credits pace the writes; the job's end is reported to
+    // the job-end callback.
+    bool sendPrintData(const std::optional<std::string>& name, std::uint64_t jobId, std::shared_ptr<const JobBytes> data);
+    // Stops job `jobId` at the end of the chunk in hand; its cut command is completed, then
+    // its end is reported as cancelled. Nothing when no link has it.
+    void cancelJob(std::uint64_t jobId);
+    // How far job `jobId` has gone; empty when no link has it.
+    std::optional<LinkTransfer::Progress> jobProgress(std::uint64_t jobId) const;
+    // True when `advertisedName`'s link is settled, has a data characteristic and is idle.
+    bool isReadyForJob(const std::string& advertisedName) const;
+    // Abandons every transfer that got no credit for LinkTransfer::kStallLimit.
+    void checkStalledTransfers();
+    // Sends chunks on every link while its credits last.
     void continueSendingData();
     // Writes `data` to printerPeripheral: with response on the write characteristic, without
     // on the write-without-response one; nothing when either is missing.
@@ -133,9 +172,12 @@ public:
     bool hasPrinterPeripheral() const { return printerPeripheral() != nullptr; }
     // Credits of printerPeripheral's link; 0 without one.
     int credit() const;
+    // The last MTU a printer reported.
     int mtu() const;
     int chunkSize() const;
+    // Job bytes of printerPeripheral's link's job already written; 0 without one.
     std::size_t sendDataOffset() const;
+    // True while any link sends a job.
     bool hasPendingData() const;
     bool isScanning() const;
     std::vector<std::string> discoveredDeviceNames() const;
@@ -173,22 +215,21 @@ public:
                         const std::shared_ptr<ble::Characteristic>& characteristic);
 
 private:
-    // What one connected printer's link has: its characteristics and its unspent credits.
+    // What one connected printer's link has: its characteristics, its transfer (credits, MTU,
+    // the job in hand) and the notifications it holds back until they are turned on.
     struct PrinterLink {
         std::shared_ptr<ble::Peripheral> peripheral;
+        std::string name;  // advertised name; empty for a printer without one
         std::shared_ptr<ble::Characteristic> creditCharacteristic;
         std::shared_ptr<ble::Characteristic> writeCht;
         std::shared_ptr<ble::Characteristic> writeWithoutRspCht;
         bool classified = false;  // the FF00 characteristics have been looked at
-        int credit = 0;
+        LinkTransfer transfer;
+        std::vector<std::shared_ptr<ble::Characteristic>> notifying;  // turned on by us
+        std::deque<std::pair<std::shared_ptr<ble::Characteristic>, ble::Bytes>> heldBack;
     };
-    // The job being sent and the printer it goes to.
-    struct Transfer {
-        std::optional<ble::Bytes> pendingData;
-        std::size_t sendDataOffset = 0;
-        std::shared_ptr<ble::Peripheral> target;
-    };
-    enum class SendOutcome { idle, waiting, finished, noDataCharacteristic, linkLost };
+    // A job end to report, gathered under the lock and reported after it.
+    using JobEnds = std::vector<JobEnd>;
 
     void log(std::string_view line) const;
     void printLine(const std::string& line) const;
@@ -204,22 +245,27 @@ private:
     bool isConnectedLocked(const std::string& name) const;
     void stopConnectLocked();
     bool isYF316DeviceLocked() const;
-    SendOutcome sendWhileCreditsLast();
+    // Sends on `link` while its credits last; ends the transfer when all of it is out.
+    void sendWhileCreditsLast(PrinterLink& link, JobEnds& ends);
     void logChunkSent(std::size_t length, std::size_t offset, std::size_t total) const;
     void writeToLink(const PrinterLink* link, ble::Bytes data, bool withResp);
-    void endTransfer();
-    // Ends the transfer to `peripheral` when its link fell after part of the job was written;
-    // true when it did (the caller replies "status error").
-    bool abandonTransferCutShort(const std::shared_ptr<ble::Peripheral>& peripheral, const std::string& name);
+    // Drops the transfer of a link that ended or stalled; keeps what its printer needs next.
+    void abandonTransfer(PrinterLink& link, const std::string& why, JobEnds& ends);
+    void startOwedCompletion(PrinterLink& link);
+    // Scans again after a connection stopped the scan, keeping what was discovered.
+    void resumeScan();
+    bool isConnectingOrLinkedLocked(const std::shared_ptr<ble::Peripheral>& peripheral) const;
 
     // Without mutex_ held.
-    void finishSending(SendOutcome outcome);
+    void reportJobEnds(JobEnds ends);
     // Records the link's characteristics (none without a service), fails a job waiting for a
     // link without a data characteristic, then calls the characteristic hook.
     void settleLink(const std::shared_ptr<ble::Peripheral>& peripheral, const std::shared_ptr<ble::Service>& service);
     bool applyCreditOrMtu(const std::shared_ptr<ble::Peripheral>& peripheral, const ble::Bytes& value,
                           std::string_view creditPrefix);
-    void resumeIfPending();
+    bool holdBack(const std::shared_ptr<ble::Peripheral>& peripheral, const std::shared_ptr<ble::Characteristic>& characteristic,
+                  const ble::Bytes& value);
+    void releaseHeldBack(const std::shared_ptr<ble::Peripheral>& peripheral);
     void reportPrinterError(const PrinterError& error);
 
     CentralFactory centralFactory_;
@@ -229,7 +275,6 @@ private:
 
     ScanRequester* scanRequester_ = nullptr;
     PrinterQueueTracker* queueTracker_ = nullptr;
-    ReplyChannel* replyChannel_ = nullptr;
     DiscoveryReporter* discoveryReporter_ = nullptr;
 
     mutable std::mutex mutex_;
@@ -237,14 +282,20 @@ private:
     std::shared_ptr<ble::Peripheral> printerPeripheral_;
     std::vector<std::shared_ptr<ble::Peripheral>> discoveredDevices_;
     std::map<std::string, std::shared_ptr<ble::Peripheral>> connectedDevices_;
-    std::vector<PrinterLink> links_;
+    std::deque<PrinterLink> links_;  // a deque: links stay where they are while others come and go
+    std::vector<std::shared_ptr<ble::Peripheral>> connecting_;  // asked for, not connected yet
+    // What a printer whose job was cut on an ended link needs first on its next one.
+    std::map<std::string, JobBytes> owedCompletions_;
+    std::map<std::string, int> mtuByPrinter_;  // each printer's last MTU report
     bool isScanning_ = false;
+    bool scanPausedForConnection_ = false;  // the named printer's discovery stopped the scan
     int mtu_ = kInitialMtu;
     int chunkSize_ = kMinimumChunkSize;
-    Transfer transfer_;
     std::optional<std::string> deviceName_;
     CharacteristicFoundCallback characteristicFoundCallback_;
     ErrorCallback errorComplete_;
+    JobEndCallback jobEndCallback_;
+    WantedPrinter wantedPrinter_;
 
     // Last, so it stops (and drops work not yet run) before the fields above go.
     pb::SerialQueue queue_{kPrintQueueLabel};

@@ -6,6 +6,7 @@
 #include "quorvel/PrinterQueueTracker.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace quorvel {
 
@@ -32,10 +33,13 @@ const BLEPrinterManager::PrinterLink* BLEPrinterManager::linkOf(
 
 BLEPrinterManager::PrinterLink& BLEPrinterManager::ensureLink(const std::shared_ptr<ble::Peripheral>& peripheral) {
     if (PrinterLink* link = linkOf(peripheral)) return *link;
-    PrinterLink link;
+    PrinterLink& link = links_.emplace_back();
     link.peripheral = peripheral;
-    links_.push_back(std::move(link));
-    return links_.back();
+    link.name = peripheral->name().value_or("");
+    // A printer reports its MTU when its notifications go on; until then, the one it gave last.
+    const auto known = mtuByPrinter_.find(link.name);
+    link.transfer.setMtu(known != mtuByPrinter_.end() ? known->second : mtu_);
+    return link;
 }
 
 void BLEPrinterManager::didConnect(ble::Central& central, const std::shared_ptr<ble::Peripheral>& peripheral) {
@@ -54,19 +58,39 @@ void BLEPrinterManager::didConnect(ble::Central& central, const std::shared_ptr<
             deviceName_ = name;
             connectedDevices_[*name] = peripheral;
         }
+        std::erase(connecting_, peripheral);
+        ensureLink(peripheral);
     }
     if (queueTracker_) queueTracker_->setPrinterOnline(name);
+    bool wasScanning = false;
+    {
+        std::lock_guard lock(mutex_);
+        wasScanning = isScanning_ || std::exchange(scanPausedForConnection_, false);
+        stopScanLocked();
+        peripheral->setDelegate(weak_from_this());
+        peripheral->discoverServices({*ble::Uuid::parse(kPrinterServiceUuid)});
+    }
+    // The scan stopped for the connection; other printers with a queue still need it, and one
+    // round of advertisements may have been cut short by this connection.
+    if (wasScanning && queueTracker_ && queueTracker_->waitsForPrinters()) resumeScan();
+}
+
+void BLEPrinterManager::resumeScan() {
     std::lock_guard lock(mutex_);
-    stopScanLocked();
-    peripheral->setDelegate(weak_from_this());
-    peripheral->discoverServices({*ble::Uuid::parse(kPrinterServiceUuid)});
-    ensureLink(peripheral);
+    if (isScanning_ || !centralManager_ || centralManager_->state() != ble::CentralState::poweredOn) return;
+    centralManager_->scanForPeripherals();
+    isScanning_ = true;
+    log("Scan resumed: printers with a queue are not connected yet");
 }
 
 void BLEPrinterManager::didFailToConnect(ble::Central& central, const std::shared_ptr<ble::Peripheral>& peripheral,
                                          const std::optional<ble::BleError>& error) {
     (void)central;
     const std::optional<std::string> name = peripheral ? peripheral->name() : std::nullopt;
+    {
+        std::lock_guard lock(mutex_);
+        std::erase(connecting_, peripheral);
+    }
     if (!name) return;
     if (queueTracker_) queueTracker_->setPrinterOffline(*name);
     printLine("Failed to connect to peripheral: " + *name + ", error: " + describe(error));
@@ -77,33 +101,21 @@ void BLEPrinterManager::didDisconnect(ble::Central& central, const std::shared_p
     (void)central;
     const std::optional<std::string> name = peripheral ? peripheral->name() : std::nullopt;
     printLine("Disconnected from peripheral: " + name.value_or("Unknown") + ", error: " + describe(error));
-    bool jobLost = false;
+    JobEnds ends;
     {
         std::lock_guard lock(mutex_);
+        std::erase(connecting_, peripheral);
         // Credits and characteristics are the ended link's: a reconnected printer grants and
-        // declares them afresh.
+        // declares them afresh. What its job in hand leaves the printer needing is kept.
+        if (PrinterLink* link = linkOf(peripheral)) abandonTransfer(*link, "link lost", ends);
         std::erase_if(links_, [&](const PrinterLink& link) { return link.peripheral == peripheral; });
-        jobLost = abandonTransferCutShort(peripheral, name.value_or("Unknown"));
         if (name) {
             connectedDevices_.erase(*name);
             printerPeripheral_.reset();
         }
     }
-    if (jobLost) finishSending(SendOutcome::linkLost);
+    reportJobEnds(std::move(ends));
     if (name && queueTracker_) queueTracker_->setPrinterOffline(*name);
-}
-
-bool BLEPrinterManager::abandonTransferCutShort(const std::shared_ptr<ble::Peripheral>& peripheral,
-                                                const std::string& name) {
-    // A job waiting for this printer, none of it written yet, stays pending and goes out on
-    // the next link. Once chunks have gone out the job cannot be finished soundly: writes
-    // without response are never acknowledged, so those still in flight when the link fell
-    // are lost, and resuming at the offset would print a corrupted label reported as printed.
-    if (!transfer_.pendingData || transfer_.target != peripheral || transfer_.sendDataOffset == 0) return false;
-    log("Link to " + name + " lost mid-job after " + std::to_string(transfer_.sendDataOffset) + "/" +
-        std::to_string(transfer_.pendingData->size()) + " bytes: job abandoned");
-    endTransfer();
-    return true;
 }
 
 void BLEPrinterManager::didDiscoverServices(const std::shared_ptr<ble::Peripheral>& peripheral,
@@ -142,7 +154,7 @@ void BLEPrinterManager::settleLink(const std::shared_ptr<ble::Peripheral>& perip
                                    const std::shared_ptr<ble::Service>& service) {
     std::shared_ptr<ble::Characteristic> dataCharacteristic;
     CharacteristicFoundCallback hook;
-    bool jobCannotBeSent = false;
+    JobEnds ends;
     {
         std::lock_guard lock(mutex_);
         // A late answer for a link that has already ended would bring back its state.
@@ -160,6 +172,7 @@ void BLEPrinterManager::settleLink(const std::shared_ptr<ble::Peripheral>& perip
             if (properties.has(ble::CharacteristicProperty::notify)) {
                 link.creditCharacteristic = characteristic;
                 peripheral->setNotifyValue(true, characteristic);
+                link.notifying.push_back(characteristic);
             }
             if (properties.has(ble::CharacteristicProperty::writeWithoutResponse)) {
                 link.writeWithoutRspCht = characteristic;
@@ -167,15 +180,15 @@ void BLEPrinterManager::settleLink(const std::shared_ptr<ble::Peripheral>& perip
             }
         }
         link.classified = true;
+        // Writes longer than this are dropped by the radio without a word, so no chunk is.
+        link.transfer.setMaximumWriteLength(peripheral->maximumWriteValueLength(ble::WriteType::withoutResponse));
         dataCharacteristic = link.writeWithoutRspCht;
         hook = characteristicFoundCallback_;
-        // A job that waited for this printer's link can never go out on it.
-        if (!dataCharacteristic && transfer_.pendingData && transfer_.target == peripheral) {
-            endTransfer();
-            jobCannotBeSent = true;
-        }
+        startOwedCompletion(link);
+        sendWhileCreditsLast(link, ends);
     }
-    if (jobCannotBeSent) finishSending(SendOutcome::noDataCharacteristic);
+    releaseHeldBack(peripheral);
+    reportJobEnds(std::move(ends));
     if (hook) hook(dataCharacteristic, peripheral->name());
 }
 

@@ -4,6 +4,8 @@
 
 #include "quorvel/Logger.h"
 
+#include <algorithm>
+
 namespace quorvel {
 
 void BLEPrinterManager::didUpdateValue(const std::shared_ptr<ble::Peripheral>& peripheral,
@@ -18,6 +20,7 @@ void BLEPrinterManager::didUpdateValue(const std::shared_ptr<ble::Peripheral>& p
         log("Received empty data");
         return;
     }
+    if (holdBack(peripheral, characteristic, *value)) return;
     // The print queue is a member, stopped before the rest of the manager goes, so `this`
     // outlives every item posted to it.
     queue_.post([this, peripheral, characteristic, value = std::move(*value)] {
@@ -58,6 +61,43 @@ void BLEPrinterManager::didReceiveData(const std::shared_ptr<ble::Peripheral>& p
     }
 }
 
+bool BLEPrinterManager::holdBack(const std::shared_ptr<ble::Peripheral>& peripheral,
+                                 const std::shared_ptr<ble::Characteristic>& characteristic, const ble::Bytes& value) {
+    // A radio may turn a printer's notifications back on by itself when it reconnects, so the
+    // printer grants credits before we asked for them. Counted at once they would be counted
+    // again when we turn notifications on; dropped, the printer would wait for writes that
+    // never come. So they wait until we have turned that characteristic's notifications on.
+    if (!characteristic || !characteristic->properties().has(ble::CharacteristicProperty::notify)) return false;
+    std::lock_guard lock(mutex_);
+    PrinterLink* link = linkOf(peripheral);
+    if (!link || std::find(link->notifying.begin(), link->notifying.end(), characteristic) != link->notifying.end())
+        return false;
+    if (link->heldBack.size() >= kMaxHeldBackValues) {
+        log("Notification from " + link->name + " dropped: " + std::to_string(kMaxHeldBackValues) +
+            " wait for their notifications to be turned on");
+        link->heldBack.pop_front();
+    }
+    link->heldBack.emplace_back(characteristic, value);
+    return true;
+}
+
+void BLEPrinterManager::releaseHeldBack(const std::shared_ptr<ble::Peripheral>& peripheral) {
+    std::lock_guard lock(mutex_);
+    PrinterLink* link = linkOf(peripheral);
+    if (!link) return;
+    std::deque<std::pair<std::shared_ptr<ble::Characteristic>, ble::Bytes>> kept;
+    for (auto& [characteristic, value] : link->heldBack) {
+        if (std::find(link->notifying.begin(), link->notifying.end(), characteristic) == link->notifying.end()) {
+            kept.emplace_back(characteristic, std::move(value));
+            continue;
+        }
+        queue_.post([this, peripheral, characteristic, value = std::move(value)] {
+            didReceiveData(peripheral, value, characteristic);
+        });
+    }
+    link->heldBack = std::move(kept);
+}
+
 bool BLEPrinterManager::applyCreditOrMtu(const std::shared_ptr<ble::Peripheral>& peripheral, const ble::Bytes& value,
                                          std::string_view creditPrefix) {
     if (const int granted = creditWith(value); granted >= 1) {
@@ -69,8 +109,8 @@ bool BLEPrinterManager::applyCreditOrMtu(const std::shared_ptr<ble::Peripheral>&
                 log("Credit report from a printer no longer connected ignored");
                 return true;
             }
-            link->credit += granted;
-            log(std::string(creditPrefix) + "Printer update credit [" + std::to_string(link->credit) + "]");
+            link->transfer.grant(granted, LinkTransfer::Clock::now());
+            log(std::string(creditPrefix) + "Printer update credit [" + std::to_string(link->transfer.credit()) + "]");
         }
         queue_.post([this] { continueSendingData(); });
         return true;
@@ -81,8 +121,12 @@ bool BLEPrinterManager::applyCreditOrMtu(const std::shared_ptr<ble::Peripheral>&
             std::lock_guard lock(mutex_);
             mtu_ = reported;
             log("Printer update mtu [" + std::to_string(mtu_) + "]");
-            const PrinterLink* link = linkOf(peripheral);
-            hasCredit = link && link->credit >= 1;
+            PrinterLink* link = linkOf(peripheral);
+            if (link) {
+                link->transfer.setMtu(reported);
+                if (!link->name.empty()) mtuByPrinter_[link->name] = reported;
+            }
+            hasCredit = link && link->transfer.credit() >= 1;
         }
         if (hasCredit) {
             asio::post(mainQueue_, [weak = weak_from_this()] {

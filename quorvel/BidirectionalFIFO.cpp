@@ -61,6 +61,14 @@ void BidirectionalFIFO::setupFIFOs()
     logger_.log("Current user: " + std::to_string(getuid()));
     const std::string& path = paths_.reply;
     logger_.log("Processing path: " + path);
+    // A backend may be waiting on the channel for the outcome of a job the agent we replace
+    // was sending: a FIFO made afresh would leave it listening on the old one until its wait
+    // ran out. A FIFO already there is kept.
+    struct stat status {};
+    if (lstat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode)) {
+        logger_.log("FIFO exists, keeping it: " + path);
+        return;
+    }
     if (pb::pathExists(path)) {
         logger_.log("File exists, removing: " + path);
         std::error_code error;
@@ -282,6 +290,12 @@ void BidirectionalFIFO::writeMessage(const std::string& message)
     if (result.dropped)
         logger_.log("Reply dropped, more than " + std::to_string(ReplyQueue::kMaxWaitingDiscoveryReports) +
                     " discovery reports wait for a reader: " + *result.dropped);
+}
+
+void BidirectionalFIFO::dropStatusReplies()
+{
+    if (const std::size_t dropped = replies_.dropStatusReplies())
+        logger_.log("Dropped " + std::to_string(dropped) + " status replies meant for an earlier job");
 }
 
 void BidirectionalFIFO::writerLoop()

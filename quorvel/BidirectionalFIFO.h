@@ -54,6 +54,7 @@ public:
     // Queues one reply for the writer and returns at once; replies are written in order, each
     // as one open-write-close. Any thread.
     void writeMessage(const std::string& message) override;
+    void dropStatusReplies() override;
 
     // Runs the callback for one received text (the main queue's thread).
     void handleReceivedMessage(const std::string& text);

@@ -36,6 +36,8 @@ void MessageDispatcher::dispatch(const std::string& text)
         doPrint(words);
     } else if (first == pb::kAddPrintWord) {
         addPrint(words);
+    } else if (first == pb::kCancelPrintWord) {
+        cancelPrint(words);
     } else if (first == kForwardedVectorWord) {
         logger_.log("remove first params backend/pellbluetooth");
         actions_.performStart(std::vector<std::string>(words.begin() + 1, words.end()));
@@ -47,6 +49,10 @@ void MessageDispatcher::dispatch(const std::string& text)
 void MessageDispatcher::doPrint(const std::vector<std::string>& words)
 {
     logger_.log("callback do print");
+    // The backend sending it holds the channel now: whatever was left for the one before is not
+    // for it.
+    if (actions_.channelJobComing)
+        actions_.channelJobComing();
     const std::string uri = words.size() > 1 ? words[1] : std::string();
     if (uri.rfind(kDevicePrefix, 0) == 0)
         actions_.setDeviceName(deviceNameFromUri(uri));
@@ -54,6 +60,18 @@ void MessageDispatcher::doPrint(const std::vector<std::string>& words)
         logger_.log("callback do print error: without pellbluetooth:// prefix");
     actions_.startCommunication();
     logger_.log("BidirectionalFIFO do print deviceName " + uri);
+}
+
+void MessageDispatcher::cancelPrint(const std::vector<std::string>& words)
+{
+    const std::string uri = words.size() > 1 ? words[1] : std::string();
+    if (uri.rfind(kDevicePrefix, 0) != 0) {
+        logger_.log("cancelPrint without a pellbluetooth:// device ignored");
+        return;
+    }
+    logger_.log("BidirectionalFIFO cancelPrint " + uri);
+    if (actions_.cancelPrint)
+        actions_.cancelPrint(deviceNameFromUri(uri));
 }
 
 void MessageDispatcher::addPrint(const std::vector<std::string>& words)

@@ -17,6 +17,8 @@ struct DispatcherActions {
     std::function<void()> startCommunication;                          // FIFO server
     std::function<void(const std::string& name)> checkPrinterLoop;     // queue checker
     std::function<void(const std::vector<std::string>& words)> performStart;  // orchestrator
+    std::function<void()> channelJobComing;                            // the agent's jobs
+    std::function<void(const std::string& name)> cancelPrint;          // the agent's jobs
 };
 
 class MessageDispatcher {
@@ -37,6 +39,7 @@ public:
 private:
     void doPrint(const std::vector<std::string>& words);
     void addPrint(const std::vector<std::string>& words);
+    void cancelPrint(const std::vector<std::string>& words);
 
     Logger& logger_;
     DispatcherActions actions_;

@@ -102,11 +102,12 @@ std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path, 
 }  // namespace
 
 PellBluetoothBackend::PellBluetoothBackend(BLEPrinterManager& bleManager, DiscoveryReporter& broadcaster,
-                                           Logger& logger, Paths paths)
-    : bleManager_(bleManager), broadcaster_(broadcaster), logger_(logger), paths_(std::move(paths))
+                                           Logger& logger, Paths paths, PrinterJobs& jobs, asio::io_context& mainQueue)
+    : bleManager_(bleManager), broadcaster_(broadcaster), logger_(logger), paths_(std::move(paths)), jobs_(jobs),
+      mainQueue_(mainQueue)
 {
-    // Installed now as well as at each device switch: a job kept for the printer the manager is
-    // already after must still be sent when that printer's link comes back.
+    // Installed now as well as at each device switch: a job waiting for the printer the manager
+    // is already after must still be sent when that printer's link comes back.
     bleManager_.setCallback([this](std::shared_ptr<ble::Characteristic> characteristic,
                                    const std::optional<std::string>& printerName) {
         onCharacteristicFound(characteristic, printerName);
@@ -240,7 +241,8 @@ void PellBluetoothBackend::printJob(const std::string& deviceURI, const std::str
         log("无法读取打印数据文件");
         return;
     }
-    doPrint(std::string(bytes->begin(), bytes->end()));
+    // Nobody waits on the channel for a forwarded job: it gets no replies.
+    deliverJob(std::string(bytes->begin(), bytes->end()), false);
     stopBroadcasting();
 }
 
@@ -268,6 +270,11 @@ std::optional<std::vector<std::uint8_t>> PellBluetoothBackend::hexStringToData(s
 
 void PellBluetoothBackend::doPrint(std::string received)
 {
+    deliverJob(std::move(received), true);
+}
+
+void PellBluetoothBackend::deliverJob(std::string received, bool answersBackend)
+{
     log("do print " + bleManager_.deviceName().value_or("") + "  data: " + std::to_string(received.size()));
     // The usual text is plain hexadecimal digits, decoded at once; anything else (signs,
     // characters of several bytes) goes through the character-wise reading.
@@ -290,64 +297,16 @@ void PellBluetoothBackend::doPrint(std::string received)
         bleManager_.startScan();
         return;
     }
-    keepJob(*name, std::move(*decoded));
-    if (bleManager_.reConnect(name)) {
-        // The manager holds a job for a link still coming up until its credits arrive.
-        if (auto job = takeJob(*name))
-            bleManager_.sendPrintData(name, std::move(*job));
+    auto job = std::make_shared<std::vector<std::uint8_t>>(std::move(*decoded));
+    asio::post(mainQueue_, [this, printer = *name, job, answersBackend] {
+        jobs_.submit(printer, std::move(*job), answersBackend);
+    });
+    if (bleManager_.reConnect(name))
         return;
-    }
     log("ble is not connected, pls connect it first");
     log("Job kept until " + *name + " is connected");
     std::this_thread::sleep_for(kNoLinkPause);
     bleManager_.startScan();
-}
-
-void PellBluetoothBackend::keepJob(const std::string& printer, std::vector<std::uint8_t> job)
-{
-    std::lock_guard lock(printDataLock_);
-    auto [entry, added] = waitingJobs_.insert_or_assign(printer, std::move(job));
-    if (!added)
-        log("A job waiting for " + printer + " is replaced by a later one");
-}
-
-std::optional<std::vector<std::uint8_t>> PellBluetoothBackend::takeJob(const std::string& printer)
-{
-    std::lock_guard lock(printDataLock_);
-    auto entry = waitingJobs_.find(printer);
-    if (entry == waitingJobs_.end())
-        return std::nullopt;
-    auto job = std::move(entry->second);
-    waitingJobs_.erase(entry);
-    return job;
-}
-
-// The job kept under the advertised name, or else under the longest name it begins with (a
-// queue may name a printer by the start of its advertised name, as the scan matches it).
-std::optional<std::pair<std::string, std::vector<std::uint8_t>>>
-PellBluetoothBackend::takeJobFor(const std::string& advertisedName)
-{
-    std::lock_guard lock(printDataLock_);
-    auto best = waitingJobs_.end();
-    for (auto entry = waitingJobs_.begin(); entry != waitingJobs_.end(); ++entry) {
-        if (advertisedName.rfind(entry->first, 0) == 0 &&
-            (best == waitingJobs_.end() || entry->first.size() > best->first.size()))
-            best = entry;
-    }
-    if (best == waitingJobs_.end())
-        return std::nullopt;
-    std::pair<std::string, std::vector<std::uint8_t>> job{best->first, std::move(best->second)};
-    waitingJobs_.erase(best);
-    return job;
-}
-
-std::vector<std::string> PellBluetoothBackend::waitingJobPrinters() const
-{
-    std::lock_guard lock(printDataLock_);
-    std::vector<std::string> names;
-    for (const auto& entry : waitingJobs_)
-        names.push_back(entry.first);
-    return names;
 }
 
 void PellBluetoothBackend::onCharacteristicFound(const std::shared_ptr<ble::Characteristic>& characteristic,
@@ -359,27 +318,20 @@ void PellBluetoothBackend::onCharacteristicFound(const std::shared_ptr<ble::Char
         log("可写特征已找到: " + characteristic->uuid().text());
     if (!printerName || printerName->empty())
         return;
-    auto job = takeJobFor(*printerName);
-    if (!job) {
+    if (!jobs_.wantsPrinter(*printerName)) {
         log("打印数据为空");
         return;
     }
-    log("Sending the job kept for " + job->first + " to " + *printerName);
-    // Without a data characteristic the manager replies "status error" instead of printing.
-    bleManager_.sendPrintData(*printerName, std::move(job->second));
-    log("数据发送完成");
+    // Without a data characteristic the manager ends the job as failed instead of printing.
+    jobs_.linkReady(*printerName);
 }
 
 void PellBluetoothBackend::checkBleMgr(const std::optional<std::string>& name)
 {
     const auto current = bleManager_.deviceName();
     if (name && current != name) {
-        // The scan may have started connecting this very printer before its name is recorded
-        // (a queue-list pass asks for it at the same moment): keep that link rather than drop
-        // it, set its queue offline and connect again.
-        const auto peripheral = bleManager_.printerPeripheral();
-        if (!peripheral || peripheral->name() != name)
-            bleManager_.stopConnect();
+        // No link is dropped for the switch: every printer keeps its own link (a job in flight
+        // to another printer, or a printer whose queue waits, must not lose it).
         bleManager_.setDeviceName(name);
         bleManager_.setCallback([this](std::shared_ptr<ble::Characteristic> characteristic,
                                        const std::optional<std::string>& printerName) {
@@ -431,7 +383,11 @@ void PellBluetoothBackend::startBroadcasting(const std::string& deviceName)
 
 bool PellBluetoothBackend::isPrinterConnected(const std::string& name)
 {
-    return bleManager_.isConnected(name);
+    // A queue may name its printer by the start of its advertised name, as the scan matches it.
+    for (const std::string& connected : bleManager_.connectedDeviceNames())
+        if (connected.starts_with(name) && bleManager_.isConnected(connected))
+            return true;
+    return false;
 }
 
 void PellBluetoothBackend::ensureScanning()

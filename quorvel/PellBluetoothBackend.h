@@ -8,6 +8,7 @@
 #include "quorvel/DiscoveryReporter.h"
 #include "quorvel/Logger.h"
 #include "quorvel/PrinterConnections.h"
+#include "quorvel/PrinterJobs.h"
 #include "quorvel/ScanRequester.h"
 
 #include <chrono>
@@ -21,8 +22,8 @@
 namespace quorvel {
 
 // Threads: doPrint runs on the print-data reader's thread or on the main queue; everything
-// else on the main queue or the queue checker's queues. deviceName and the waiting jobs are
-// guarded by one mutex each, never held while calling out.
+// else on the main queue or the queue checker's queues. deviceName is guarded by a mutex,
+// never held while calling out; the jobs themselves live on the main queue (PrinterJobs).
 class PellBluetoothBackend : public ScanRequester, public PrinterConnections {
 public:
     struct Paths {
@@ -30,9 +31,11 @@ public:
         std::string usersFolder;  // "/Users" under the root prefix: forwarded job files live here
     };
 
-    // `broadcaster` is the orchestrator's own discovery reporter (not the BLE manager's).
-    // Installs the characteristic hook on `bleManager`; both must outlive the orchestrator.
-    PellBluetoothBackend(BLEPrinterManager& bleManager, DiscoveryReporter& broadcaster, Logger& logger, Paths paths);
+    // `broadcaster` is the orchestrator's own discovery reporter (not the BLE manager's); `jobs`
+    // holds the jobs until their printers' links take them; `mainQueue` runs `jobs`. Installs
+    // the characteristic hook on `bleManager`; all must outlive the orchestrator.
+    PellBluetoothBackend(BLEPrinterManager& bleManager, DiscoveryReporter& broadcaster, Logger& logger, Paths paths,
+                         PrinterJobs& jobs, asio::io_context& mainQueue);
     // The paths under the root prefix.
     static Paths rootedPaths();
 
@@ -45,9 +48,9 @@ public:
     void printJob(const std::string& deviceURI, const std::string& jobID, const std::string& user,
                   const std::string& title, const std::string& numCopies, const std::string& filePath);
 
-    // One job as received: hex text (or raw bytes when it is not hex text) for the printer
-    // named by deviceName. Sent at once when that printer's link is ready; otherwise kept (a
-    // later job for the same printer replaces it) and sent when its data characteristic is found.
+    // One job from the print-data channel, as received: hex text (or raw bytes when it is not
+    // hex text) for the printer named by deviceName. Queued for that printer (on the main
+    // queue) behind the jobs before it; its backend waits for its outcome.
     void doPrint(std::string received);
 
     // Points the BLE manager at `name` when it is after another printer (a device switch).
@@ -66,8 +69,6 @@ public:
     std::optional<std::string> deviceName() const;
     void setDeviceName(std::optional<std::string> name);
     bool isBroadcasting() const;
-    // The printers that have a job waiting for their link, in name order.
-    std::vector<std::string> waitingJobPrinters() const;
 
     // Hex text to bytes, two characters per byte; a pair may also be a sign and a digit ("+f" is
     // 15, "-0" is 0). A lone last character is dropped; empty text gives no bytes. Empty
@@ -90,23 +91,19 @@ private:
     void log(const std::string& message) const { logger_.log(message); }
     void onCharacteristicFound(const std::shared_ptr<ble::Characteristic>& characteristic,
                                const std::optional<std::string>& printerName);
-    void keepJob(const std::string& printer, std::vector<std::uint8_t> job);
-    std::optional<std::vector<std::uint8_t>> takeJob(const std::string& printer);
-    std::optional<std::pair<std::string, std::vector<std::uint8_t>>> takeJobFor(const std::string& advertisedName);
+    void deliverJob(std::string received, bool answersBackend);
     std::optional<std::string> jobFilePath(const std::string& jobID, const std::string& filePath) const;
 
     BLEPrinterManager& bleManager_;
     DiscoveryReporter& broadcaster_;
     Logger& logger_;
     const Paths paths_;
+    PrinterJobs& jobs_;
+    asio::io_context& mainQueue_;
 
     mutable std::mutex nameMutex_;
     std::optional<std::string> deviceName_;
     bool isBroadcasting_ = false;
-
-    // printDataLock: the jobs kept until their printer's link is ready, one per printer name.
-    mutable std::mutex printDataLock_;
-    std::map<std::string, std::vector<std::uint8_t>> waitingJobs_;
 };
 
 }  // namespace quorvel

@@ -25,6 +25,9 @@ public:
     virtual void checkPrinterLoop() = 0;
     // Stops the repeating queue-list check.
     virtual void stopCheckLoop() = 0;
+    // True while a printer that has a queue is not connected, so a scan stopped for a
+    // connection should go on. May block while the queue list is read.
+    virtual bool waitsForPrinters() { return false; }
 };
 
 }  // namespace quorvel

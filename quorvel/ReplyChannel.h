@@ -16,6 +16,9 @@ public:
     virtual void writeMessage(const std::string& message) = 0;
     // Lets the print-data reader end after the read in progress.
     virtual void stopReading() = 0;
+    // Drops the "status" replies still waiting for a reader: they were for a backend that
+    // has gone.
+    virtual void dropStatusReplies() = 0;
 };
 
 }  // namespace quorvel

@@ -13,11 +13,32 @@ bool ReplyQueue::isDiscoveryReport(const std::string& message)
     return message.compare(0, prefix.size(), prefix) == 0;
 }
 
+bool ReplyQueue::isStatusReply(const std::string& message)
+{
+    const std::string prefix = std::string(pb::kStatusWord) + " ";
+    return message.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool ReplyQueue::isJobReport(const std::string& message)
+{
+    // Reports end with a space; the outcomes "status finished" and "status error" do not.
+    return isStatusReply(message) && !message.empty() && message.back() == ' ' &&
+           message != pb::notInRangeReport();
+}
+
 ReplyQueue::PushResult ReplyQueue::push(std::string message)
 {
     PushResult result;
     {
         std::lock_guard lock(mutex_);
+        // A report says how the job stands now: one still waiting for a reader is out of date.
+        if (isJobReport(message)) {
+            const auto waiting = std::find_if(messages_.begin(), messages_.end(), isJobReport);
+            if (waiting != messages_.end()) {
+                *waiting = std::move(message);
+                return result;
+            }
+        }
         if (isDiscoveryReport(message)) {
             if (discoveryReports_ >= kMaxWaitingDiscoveryReports) {
                 auto oldest = std::find_if(messages_.begin(), messages_.end(), isDiscoveryReport);
@@ -44,6 +65,12 @@ std::optional<std::string> ReplyQueue::pop()
     if (isDiscoveryReport(message))
         --discoveryReports_;
     return message;
+}
+
+std::size_t ReplyQueue::dropStatusReplies()
+{
+    std::lock_guard lock(mutex_);
+    return std::erase_if(messages_, isStatusReply);
 }
 
 void ReplyQueue::close()

@@ -1,5 +1,5 @@
-// The agent's replies waiting for a backend to read them: kept in order, "status" replies
-// always, discovery reports bounded. No I/O; the reply writer drains it.
+// The agent's replies waiting for a backend to read them: kept in order, outcomes always, job
+// reports only the latest, discovery reports bounded. No I/O; the reply writer drains it.
 #pragma once
 
 #include <condition_variable>
@@ -32,9 +32,15 @@ public:
     // Wakes pop() for good: the messages still waiting are given out, then pop() returns empty.
     void close();
 
+    // Drops every "status" reply still waiting; returns how many. Thread-safe.
+    std::size_t dropStatusReplies();
+
     std::size_t size() const;
 
     static bool isDiscoveryReport(const std::string& message);
+    static bool isStatusReply(const std::string& message);
+    // A report on a job in hand ("status sending ... "): a newer one replaces it while waiting.
+    static bool isJobReport(const std::string& message);
 
 private:
     mutable std::mutex mutex_;

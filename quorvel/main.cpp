@@ -13,6 +13,7 @@
 #include "quorvel/MessageDispatcher.h"
 #include "quorvel/PellBluetoothBackend.h"
 #include "quorvel/PrinterChecker.h"
+#include "quorvel/PrinterJobs.h"
 
 #include <asio.hpp>
 
@@ -43,7 +44,8 @@ BLEPrinterManager::CentralFactory radioFactory(pb::MainQueue& mainQueue, Logger&
     };
 }
 
-DispatcherActions dispatcherActions(PellBluetoothBackend& backend, BidirectionalFIFO& fifo, PrinterChecker& checker)
+DispatcherActions dispatcherActions(PellBluetoothBackend& backend, BidirectionalFIFO& fifo, PrinterChecker& checker,
+                                    PrinterJobs& jobs)
 {
     return {
         [&backend] { backend.startScan(); },
@@ -51,6 +53,8 @@ DispatcherActions dispatcherActions(PellBluetoothBackend& backend, Bidirectional
         [&fifo] { fifo.startCommunication(); },
         [&checker](const std::string& name) { checker.checkPrinterLoop(name); },
         [&backend](const std::vector<std::string>& words) { backend.performStart(words); },
+        [&jobs] { jobs.channelJobComing(); },
+        [&jobs](const std::string& name) { jobs.cancelChannelJob(name); },
     };
 }
 
@@ -73,18 +77,29 @@ int main()
     auto bleManager = std::make_shared<BLEPrinterManager>(radioFactory(mainQueue, logger), mainQueue.context(), logger);
     BluetoothPrinterBroadcaster managerBroadcaster(fifo, logger, onMainQueue(mainQueue));
     BluetoothPrinterBroadcaster backendBroadcaster(fifo, logger, onMainQueue(mainQueue));
-    PellBluetoothBackend backend(*bleManager, backendBroadcaster, logger, PellBluetoothBackend::rootedPaths());
+    PrinterJobs jobs({*bleManager, fifo, logger, mainQueue.context(), [bleManager] {
+                          if (!bleManager->isScanning())
+                              bleManager->startScan();
+                      }});
+    bleManager->setJobEndCallback([&jobs](const JobEnd& end) { jobs.jobEnded(end); });
+    bleManager->setWantedPrinter([&jobs](const std::string& name) { return jobs.wantsPrinter(name); });
+    PellBluetoothBackend backend(*bleManager, backendBroadcaster, logger, PellBluetoothBackend::rootedPaths(), jobs,
+                                 mainQueue.context());
     pb::PosixProcessRunner processes;
     SteadyCheckerClock checkerClock;
     PrinterChecker checker({logger, processes, stdout, backend, [bleManager] { bleManager->startScan(); },
                             checkerClock, std::make_unique<AsioTimerQueue>(kLoopCheckerLabel),
                             std::make_unique<AsioTimerQueue>(kAddCheckerLabel)},
                            PrinterChecker::rootedToolPaths());
-    bleManager->attach(backend, checker, fifo, managerBroadcaster);
+    bleManager->attach(backend, checker, managerBroadcaster);
 
-    MessageDispatcher dispatcher(logger, dispatcherActions(backend, fifo, checker));
+    MessageDispatcher dispatcher(logger, dispatcherActions(backend, fifo, checker, jobs));
     fifo.callback = [&dispatcher](const std::string& text) { dispatcher.dispatch(text); };
-    fifo.printDataCallback = [&backend](std::string text) { backend.doPrint(std::move(text)); };
+    fifo.printDataCallback = [&backend, &fifo](std::string text) {
+        // One text per "doPrint": the next job starts its own reader, after its own "doPrint".
+        fifo.stopReading();
+        backend.doPrint(std::move(text));
+    };
     fifo.currentDeviceName = [bleManager] { return bleManager->deviceName().value_or(""); };
 
     backend.requestBluetooth();

@@ -58,7 +58,8 @@ TEST(BLEPrinterManagerConnection, PrintersWithoutQueueAreReportedAtEachAdvertise
     ASSERT_TRUE(rig.waitUntil([&] { return rig.logger.contains("打印机存在列表,连接"); }));
     // The queue-list pass asks for the same printer while its connection is coming up: the
     // link is kept, not dropped and made again (which set the queue offline on the way).
-    PellBluetoothBackend orchestrator(*rig.manager, rig, rig.logger, {"/nowhere", "/nowhere"});
+    PrinterJobs& jobs = rig.withJobs({});
+    PellBluetoothBackend orchestrator(*rig.manager, rig, rig.logger, {"/nowhere", "/nowhere"}, jobs, rig.io);
     EXPECT_TRUE(orchestrator.startConnect("QMT53-B"));
     ASSERT_TRUE(rig.waitUntil([&] { return rig.manager->isConnected("QMT53-B"); }));
     rig.runFor(std::chrono::milliseconds(100));
@@ -67,21 +68,27 @@ TEST(BLEPrinterManagerConnection, PrintersWithoutQueueAreReportedAtEachAdvertise
     EXPECT_FALSE(rig.manager->isConnected("QMT53-A"));
 }
 
-TEST(BLEPrinterManagerConnection, WhileNamedPrintersWithoutAQueueAreStillReportedAndOnlyTheNamedOneConnected) {
-    ManagerRig rig({printer("KRV38-A1"), printer("QMT53-9"), printer("HM_B58-1")});
-    rig.queues.add("KRV38-A1");
-    rig.queues.add("HM_B58-1");
+// Whatever printer the manager is after, every printer with a queue gets a link of its own, up
+// to the radio's few; printers without a queue are still offered to CUPS.
+TEST(BLEPrinterManagerConnection, EveryPrinterWithAQueueGetsItsOwnLinkUpToTheLimitAndTheRestAreReported) {
+    const Names queued = {"KRV38-A1", "HM_B58-1", "HM_B58-2", "HM_B58-3", "HM_B58-4"};
+    std::vector<ble::sim::SimulatedPrinter> printers = {printer("QMT53-9")};
+    for (const std::string& name : queued) {
+        printers.push_back(printer(name));
+    }
+    ManagerRig rig(printers);
+    for (const std::string& name : queued) rig.queues.add(name);
     rig.manager->setDeviceName("KRV38-A1");
     ASSERT_TRUE(rig.start());
-    ASSERT_TRUE(rig.waitUntil([&] { return rig.manager->isConnected("KRV38-A1"); }));
+    ASSERT_TRUE(rig.waitUntil([&] { return rig.manager->connectedDeviceNames().size() == kMaxLinks; }));
+    ASSERT_TRUE(rig.logged("Connection to HM_B58-4 refused: 4 printers are linked or being connected already"));
     const auto before = rig.reports.count("QMT53-9");
     rig.manager->startScan();  // a device listing
     ASSERT_TRUE(rig.waitUntil([&] { return rig.reports.count("QMT53-9") >= before + 2; }));
-    EXPECT_EQ(rig.reports.count("HM_B58-1"), 0u);
-    EXPECT_FALSE(rig.manager->isConnected("HM_B58-1"));
     EXPECT_TRUE(rig.manager->isScanning());
     EXPECT_TRUE(rig.manager->isConnected("KRV38-A1"));
-    EXPECT_EQ(rig.manager->deviceName(), "KRV38-A1");
+    EXPECT_EQ(rig.manager->connectedDeviceNames().size(), kMaxLinks);
+    EXPECT_TRUE(rig.offline.all().empty());
 }
 
 TEST(BLEPrinterManagerConnection, ConnectWantsTheExactNameAndFallsBackOnTheConnectedTable) {

@@ -1,9 +1,10 @@
-// The BLE manager's transfer on the simulated radio: credit arithmetic, MTU changes, job
-// replacement, links lost mid-job, printer reports (decoded byte for byte), a printer that
-// cannot take data and a concurrent burst. The agent chain tests send a kept job through the
-// characteristic hook.
+// The BLE manager's transfers on the simulated radio: credits and MTU changes on a real link,
+// a busy link refusing a second job, links lost mid-job and the completion sent on the next
+// link, printer reports (decoded byte for byte), a printer that cannot take data and a
+// concurrent burst. The credit arithmetic itself is LinkTransfer's own test.
 #include "ManagerRig.h"
 
+#include "printer/CommandStreamDecoder.h"
 #include "quorvel/PrinterReports.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,9 @@ namespace {
 using namespace std::chrono_literals;
 using ble::sim::PrinterGatt;
 
-const std::string kPrinter = "QMT53-A", kFinished = "status finished", kError = "status error";
+const std::string kPrinter = "QMT53-A";
+
+std::string ended(const char* kind, int job) { return std::string(kind) + " " + std::to_string(job) + " " + kPrinter; }
 
 ble::Bytes asBytes(std::string_view value) { return ble::Bytes(value.begin(), value.end()); }
 
@@ -57,19 +60,18 @@ protected:
 TEST_F(ManualCredits, ThousandBytesGoOutAsMtuChunksOnePerCreditAndAnMtuReportChangesTheNext) {
     grant(3, 3);
     const ble::Bytes job = pattern(1000);
-    rig_.manager->sendPrintData(kPrinter, job);
+    EXPECT_TRUE(rig_.manager->sendPrintData(kPrinter, 1, ManagerRig::job(job)));
     EXPECT_TRUE(rig_.logger.contains("chunkSize size 512"));
     EXPECT_TRUE(sent(182, 546, 1000));
     EXPECT_TRUE(rig_.logger.contains("credit 为 0，延迟发送数据"));
-    EXPECT_TRUE(rig_.replies.all().empty());
-    EXPECT_EQ(rig_.readerStops.size(), 1u);
+    EXPECT_TRUE(rig_.ends.all().empty());
 
     rig_.central->setMtu(kPrinter, 244);  // no credit comes with it: nothing is sent
     ASSERT_TRUE(rig_.logged("Printer update mtu [244]"));
     rig_.runFor(30ms);
     EXPECT_EQ(rig_.manager->sendDataOffset(), 546u);
     rig_.grant(kPrinter, 4);
-    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.replies.contains(kFinished); }));
+    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("finished", 1)); }));
     EXPECT_TRUE(sent(244, 790, 1000) && sent(210, 1000, 1000));
     EXPECT_TRUE(rig_.logger.contains("已成功发送所有数据到打印机"));
     EXPECT_EQ(rig_.manager->credit(), 2);
@@ -79,42 +81,52 @@ TEST_F(ManualCredits, ThousandBytesGoOutAsMtuChunksOnePerCreditAndAnMtuReportCha
     EXPECT_EQ(rig_.central->printerStats(kPrinter)->dataWrites, 5u);
 }
 
-TEST_F(ManualCredits, AnEmptyJobSpendsACreditAndASecondJobReplacesOneWaitingForCredit) {
+// A link sends one job at a time: a second job for it is refused until the first has ended,
+// and never replaces it.
+TEST_F(ManualCredits, AnEmptyJobSpendsACreditAndABusyLinkRefusesASecondJob) {
     grant(2, 2);
-    rig_.manager->sendPrintData(kPrinter, {});
+    EXPECT_TRUE(rig_.manager->sendPrintData(kPrinter, 1, ManagerRig::job({})));
     EXPECT_TRUE(sent(0, 0, 0));
-    EXPECT_EQ(rig_.replies.all(), std::vector<std::string>{kFinished});
+    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("finished", 1)); }));
     const ble::Bytes first = pattern(1000, 1), second = pattern(100, 2);
-    rig_.manager->sendPrintData(std::nullopt, first);  // the current printer
-    rig_.manager->sendPrintData(kPrinter, second);
-    EXPECT_TRUE(rig_.manager->hasPendingData());
-    grant(5, 5);
-    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.replies.count(kFinished) == 2; }));
-    ble::Bytes expected(first.begin(), first.begin() + 182);
-    expected.insert(expected.end(), second.begin(), second.end());
-    ASSERT_TRUE(rig_.printedAtLeast(kPrinter, expected.size()));
-    EXPECT_EQ(rig_.printed(kPrinter), expected);
+    EXPECT_TRUE(rig_.manager->sendPrintData(std::nullopt, 2, ManagerRig::job(first)));  // the current printer
+    EXPECT_FALSE(rig_.manager->isReadyForJob(kPrinter));
+    EXPECT_FALSE(rig_.manager->sendPrintData(kPrinter, 3, ManagerRig::job(second)));
+    grant(10, 10);
+    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("finished", 2)); }));
+    EXPECT_TRUE(rig_.manager->isReadyForJob(kPrinter));
+    ASSERT_TRUE(rig_.printedAtLeast(kPrinter, first.size()));
+    EXPECT_EQ(rig_.printed(kPrinter), first);
 }
 
-// A job not started when its link fell waits for the next link. Writes without response are
+// A job not started when its link fell is handed back whole. Writes without response are
 // never acknowledged: once part of a job went into a link that fell, the label cannot be
-// finished soundly, and the backend must hear so.
-TEST_F(ManualCredits, AJobWaitsOverALostLinkUntilItStartsAndIsAbandonedWithAnErrorWhenLostMidJob) {
-    const ble::Bytes job = pattern(700);
-    rig_.manager->sendPrintData(kPrinter, job);
+// finished soundly: the job fails, and the cut image is completed on the next link before
+// anything else, so the next job prints clean.
+TEST_F(ManualCredits, ALinkLostBeforeAJobStartsHandsItBackAndOneLostMidJobFailsItAndCompletesTheImage) {
+    ble::Bytes job = {0x10, 0xFF, 0xF1, 0x03, 0x1D, 0x76, 0x30, 0x00, 10, 0, 60, 0};
+    job.resize(job.size() + 600, 0xFF);
+    EXPECT_TRUE(rig_.manager->sendPrintData(kPrinter, 1, ManagerRig::job(job)));
     ASSERT_TRUE(reconnected(2));
-    EXPECT_TRUE(rig_.manager->hasPendingData());
+    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("notSent", 1)); }));
+    EXPECT_TRUE(rig_.manager->sendPrintData(kPrinter, 2, ManagerRig::job(job)));
     grant(3, 3);
-    ASSERT_TRUE(sent(182, 546, 700) && rig_.printedAtLeast(kPrinter, 546));
-    EXPECT_TRUE(rig_.replies.all().empty());
+    ASSERT_TRUE(sent(182, 546, job.size()) && rig_.printedAtLeast(kPrinter, 546));
     ASSERT_TRUE(reconnected(3));
-    EXPECT_TRUE(rig_.logger.contains("Link to QMT53-A lost mid-job after 546/700 bytes: job abandoned"));
-    EXPECT_EQ(rig_.replies.all(), std::vector<std::string>{kError});
+    EXPECT_TRUE(rig_.logger.hasPrefix("Link to QMT53-A lost mid-job after 546/612 bytes: job abandoned"));
+    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("failed", 2)); }));
     EXPECT_FALSE(rig_.manager->hasPendingData());
     grant(8, 8);
-    rig_.runFor(30ms);
-    EXPECT_FALSE(rig_.replies.contains(kFinished));
-    EXPECT_EQ(rig_.printed(kPrinter), ble::Bytes(job.begin(), job.begin() + 546));  // nothing sent again
+    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains("linkFree 0 QMT53-A"); }));
+    ble::Bytes next = {0x1D, 0x76, 0x30, 0x00, 2, 0, 2, 0, 0x81, 0x42, 0x24, 0x18};
+    EXPECT_TRUE(rig_.manager->sendPrintData(kPrinter, 3, ManagerRig::job(next)));
+    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("finished", 3)); }));
+    ASSERT_TRUE(rig_.printedAtLeast(kPrinter, job.size() + next.size()));
+    const ble::Bytes printed = rig_.printed(kPrinter);
+    EXPECT_EQ(ble::Bytes(printed.begin(), printed.begin() + 546), ble::Bytes(job.begin(), job.begin() + 546));
+    const auto decoded = printer::CommandStreamDecoder::decodeAll(printed);
+    ASSERT_EQ(decoded.pages().size(), 2u);
+    EXPECT_EQ(decoded.pages()[1].packed, ble::Bytes(next.begin() + 8, next.end()));
 }
 
 TEST(PrinterReports, CreditMtuStatusAndErrorReportsNeedTheirExactShape) {
@@ -166,14 +178,15 @@ TEST(BLEPrinterManagerTransfer, APrinterWithoutDataCharacteristicGetsNothingAndT
         hookCalls.add(name.value_or("") + (characteristic ? " found" : " none") + (onMain ? " main" : ""));
     });
     // The job is handed over as the link comes up, before its services are known.
-    rig.onOnline = [&] { rig.manager->sendPrintData(std::nullopt, pattern(500)); };
+    rig.onOnline = [&] { EXPECT_FALSE(rig.manager->sendPrintData(std::nullopt, 1, ManagerRig::job(pattern(500)))); };
     rig.manager->setDeviceName("QMT53-Bare");
     ASSERT_TRUE(rig.start());
     ASSERT_TRUE(rig.waitUntil([&] { return hookCalls.contains("QMT53-Bare none main"); }));
-    EXPECT_EQ(rig.replies.all(), std::vector<std::string>{kError});
+    EXPECT_FALSE(rig.manager->isReadyForJob("QMT53-Bare"));
+    // Known to lack it: the job fails at once instead of being swallowed.
+    EXPECT_TRUE(rig.manager->sendPrintData("QMT53-Bare", 2, ManagerRig::job(pattern(10))));
+    ASSERT_TRUE(rig.waitUntil([&] { return rig.ends.contains("failed 2 QMT53-Bare"); }));
     EXPECT_TRUE(rig.logger.contains("No write-without-response characteristic: job not sent"));
-    rig.manager->sendPrintData("QMT53-Bare", pattern(10));  // known to lack it: fails at once
-    EXPECT_EQ(rig.replies.all(), (std::vector<std::string>{kError, kError}));
     EXPECT_EQ(hookCalls.size(), 1u);
     EXPECT_FALSE(rig.manager->hasPendingData());
 }
@@ -195,8 +208,10 @@ TEST(BLEPrinterManagerTransfer, ConcurrentGrantsAndHandOversNeitherRepeatNorSkip
     std::atomic<bool> done{false};
     std::thread reader([&] {
         for (std::size_t i = 0; i < kJobs; ++i) {
-            rig.manager->sendPrintData(kPrinter, jobs[i]);
-            for (int ms = 0; ms < 30000 && rig.replies.count(kFinished) <= i; ++ms) std::this_thread::sleep_for(1ms);
+            const int id = static_cast<int>(i) + 1;
+            EXPECT_TRUE(rig.manager->sendPrintData(kPrinter, static_cast<std::uint64_t>(id), ManagerRig::job(jobs[i])));
+            for (int ms = 0; ms < 30000 && !rig.ends.contains(ended("finished", id)); ++ms)
+                std::this_thread::sleep_for(1ms);
         }
         done = true;
     });
@@ -211,7 +226,7 @@ TEST(BLEPrinterManagerTransfer, ConcurrentGrantsAndHandOversNeitherRepeatNorSkip
     reader.join();
     poker.join();
     ASSERT_TRUE(finished);
-    EXPECT_EQ(rig.replies.count(kFinished), std::size_t{kJobs});
+    EXPECT_EQ(rig.ends.size(), std::size_t{kJobs});
     ASSERT_TRUE(rig.printedAtLeast(kPrinter, expected.size()));
     EXPECT_EQ(rig.printed(kPrinter), expected);
     EXPECT_EQ(rig.central->printerStats(kPrinter)->overrunWrites, 0u);

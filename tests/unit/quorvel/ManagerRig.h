@@ -6,6 +6,7 @@
 #include "ble/sim/SimulatedCentral.h"
 #include "quorvel/BLEPrinterManager.h"
 #include "quorvel/DiscoveryReporter.h"
+#include "quorvel/PrinterJobs.h"
 #include "quorvel/PrinterQueueTracker.h"
 #include "quorvel/ScanRequester.h"
 
@@ -26,9 +27,11 @@ public:
         settings.advertisingInterval = std::chrono::milliseconds(10);
         central = ble::sim::SimulatedCentral::create(io, std::move(settings));
         manager = std::make_shared<BLEPrinterManager>([this] { return central; }, io, logger, console);
-        manager->attach(*this, *this, *this, *this);
+        manager->attach(*this, *this, *this);
+        manager->setJobEndCallback([this](const JobEnd& end) { ends.add(describe(end)); });
     }
     ~ManagerRig() override {
+        jobs.reset();
         manager.reset();
         central.reset();
         std::fclose(console);
@@ -44,11 +47,42 @@ public:
     void setPrinterOffline(const std::string& name) override { offline.add(name); }
     void checkPrinterLoop() override { loops.add("check"); }
     void stopCheckLoop() override { loops.add("stop"); }
+    bool waitsForPrinters() override {
+        for (const std::string& name : queues.all())
+            if (!manager->isConnected(name)) return true;
+        return false;
+    }
     void writeMessage(const std::string& message) override { replies.add(message); }
     void stopReading() override { readerStops.add("stop"); }
+    void dropStatusReplies() override { replies.add("<dropped>"); }
     void startBroadcasting(const std::string& name) override { reports.add(name); }
     void stopBroadcasting() override {}
     void startScan() override { ++scans, manager->startScan(); }
+
+    // "finished 3 QMT53-A": how a job ended, as the manager reports it.
+    static std::string describe(const JobEnd& end) {
+        static const char* const kinds[] = {"finished", "failed", "cancelled", "notSent", "linkFree"};
+        return std::string(kinds[static_cast<int>(end.kind)]) + " " + std::to_string(end.jobId) + " " + end.printer;
+    }
+    static std::shared_ptr<const JobBytes> job(JobBytes bytes) { return std::make_shared<const JobBytes>(std::move(bytes)); }
+    // The agent's job queues on top of the manager, wired as the program wires them, with
+    // waits short enough for a test.
+    PrinterJobs& withJobs(PrinterJobs::Timing timing) {
+        jobs = std::make_unique<PrinterJobs>(
+            PrinterJobs::Collaborators{*manager, *this, logger, io, [this] {
+                                           if (!manager->isScanning()) manager->startScan();
+                                       }},
+            timing);
+        manager->setJobEndCallback([this](const JobEnd& end) {
+            ends.add(describe(end));
+            jobs->jobEnded(end);
+        });
+        manager->setWantedPrinter([this](const std::string& name) { return jobs->wantsPrinter(name); });
+        manager->setCallback([this](std::shared_ptr<ble::Characteristic>, const std::optional<std::string>& name) {
+            if (name) jobs->linkReady(*name);
+        });
+        return *jobs;
+    }
 
     // Runs the main queue until `condition` holds; false at the deadline.
     bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
@@ -87,12 +121,13 @@ public:
     asio::io_context io;
     asio::executor_work_guard<asio::io_context::executor_type> keepRunning = asio::make_work_guard(io);
     RecordingLog logger;
-    Lines queues, online, offline, loops, replies, readerStops, reports;
+    Lines queues, online, offline, loops, replies, readerStops, reports, ends;
     std::function<void()> onOnline;  // main queue, inside the connected callback
     int scans = 0;                   // main queue only
     std::FILE* console = std::tmpfile();
     std::shared_ptr<ble::sim::SimulatedCentral> central;
     std::shared_ptr<BLEPrinterManager> manager;
+    std::unique_ptr<PrinterJobs> jobs;
 
 private:
     TempFolder folder_;  // the simulated printers' output

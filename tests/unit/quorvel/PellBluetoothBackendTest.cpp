@@ -44,7 +44,9 @@ struct OrchestratorRig {
     asio::io_context mainQueue;
     std::shared_ptr<BLEPrinterManager> manager = std::make_shared<BLEPrinterManager>(nullptr, mainQueue, log, nullptr);
     RecordingReporter reporter;
-    PellBluetoothBackend backend{*manager, reporter, log, {root / "spool", root / "Users"}};
+    RecordingReplies replies;
+    PrinterJobs jobs{{*manager, replies, log, mainQueue, [] {}}};
+    PellBluetoothBackend backend{*manager, reporter, log, {root / "spool", root / "Users"}, jobs, mainQueue};
 
     OrchestratorRig() {
         for (const char* folder : {"spool", "Users/alice/dir", "etc"})
@@ -53,9 +55,15 @@ struct OrchestratorRig {
     void write(const std::string& relative, const std::string& text) {
         std::ofstream(root.path / relative, std::ios::binary) << text;
     }
+    // The printers jobs wait for, once the handed-over jobs have reached the queues.
+    Names waiting() {
+        mainQueue.restart();
+        mainQueue.poll();
+        return jobs.waitingPrinters();
+    }
     Names forward(const std::string& jobId, const std::string& filePath) {
         backend.performStart({"pellbluetooth://P1", jobId, "alice", "doc", "1", filePath});
-        return backend.waitingJobPrinters();
+        return waiting();
     }
 };
 
@@ -96,18 +104,18 @@ TEST(PellBluetoothBackend, PrintJobReadsAFileUnderUsersAndNothingElse) {
     EXPECT_TRUE(rig.log.contains("do print   data: 4"));  // the manager was after no printer yet
 }
 
-TEST(PellBluetoothBackend, KeepsAJobPerPrinterAndOnlyTheFirstReportUntilStopped) {
+TEST(PellBluetoothBackend, QueuesEveryJobForItsPrinterAndOnlyTheFirstReportUntilStopped) {
     OrchestratorRig rig;
     rig.backend.doPrint("1b40");
-    EXPECT_TRUE(rig.backend.waitingJobPrinters().empty());
+    EXPECT_TRUE(rig.waiting().empty());
     EXPECT_TRUE(rig.log.contains("Job dropped: no printer named for it"));
     rig.backend.setDeviceName("P1");
     rig.backend.doPrint("1b40");
-    rig.backend.doPrint("1b41");
+    rig.backend.doPrint("1b41");  // waits behind the first: a later job never replaces one
     rig.backend.setDeviceName("P2");
     rig.backend.doPrint("00");
-    EXPECT_EQ(rig.backend.waitingJobPrinters(), (Names{"P1", "P2"}));
-    EXPECT_TRUE(rig.log.contains("A job waiting for P1 is replaced by a later one"));
+    EXPECT_EQ(rig.waiting(), (Names{"P1", "P2"}));
+    EXPECT_TRUE(rig.log.contains("Job 2 for P1 queued: 2 bytes, 1 waiting before it"));
     // The orchestrator passes on only the first discovery report until told to stop.
     for (const char* name : {"usbA", "usbB"}) rig.backend.startBroadcasting(name);
     rig.backend.stopBroadcasting();
@@ -129,14 +137,18 @@ TEST(MessageDispatcher, TheFirstWordChoosesTheAction) {
             calls.push_back(std::accumulate(words.begin(), words.end(), std::string("start"),
                                             [](std::string joined, auto& word) { return joined + "|" + word; }));
         },
+        [&] { calls.push_back("new job"); },
+        [&](const std::string& name) { calls.push_back("cancel=" + name); },
     }};
     const std::pair<const char*, Names> cases[] = {
         {"query bluetoothdevice", {"scan"}}, {"query", {"scan"}}, {"  query anything else ", {"scan"}},
         {"Query bluetoothdevice", {"read"}}, {"\tquery", {"read"}},  // case matters; a tab is part of the word
-        {"doPrint pellbluetooth://ABC", {"name=ABC", "read"}}, {"doPrint ABC", {"read"}}, {"doPrint", {"read"}},
+        {"doPrint pellbluetooth://ABC", {"new job", "name=ABC", "read"}}, {"doPrint ABC", {"new job", "read"}},
+        {"doPrint", {"new job", "read"}},
         // Every occurrence of the scheme goes; a prefix without "://" is kept whole.
-        {"doPrint pellbluetooth://A-pellbluetooth://B", {"name=A-B", "read"}},
-        {"doPrint pellbluetoothP1", {"name=pellbluetoothP1", "read"}},
+        {"doPrint pellbluetooth://A-pellbluetooth://B", {"new job", "name=A-B", "read"}},
+        {"doPrint pellbluetoothP1", {"new job", "name=pellbluetoothP1", "read"}},
+        {"cancelPrint pellbluetooth://KRV38-A1", {"cancel=KRV38-A1"}}, {"cancelPrint KRV38-A1", {}}, {"cancelPrint", {}},
         {"addPrint KRV38-A1 ", {"add=KRV38-A1"}}, {"addPrint KRV38-A1\r\n", {"add=KRV38-A1"}},
         {"addPrint ", {}}, {"   ", {}}, {"", {}}, {"status received_busy", {"read"}},  // "addPrint ": nothing to wait for
         {"/usr/libexec/cups/backend/pellbluetooth pellbluetooth://P1 42 alice  doc 1 /Users/a/f",

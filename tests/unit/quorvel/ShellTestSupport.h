@@ -44,6 +44,7 @@ struct RecordingLog : Logger, Lines {
 struct RecordingReplies : ReplyChannel, Lines {
     void writeMessage(const std::string& message) override { add(message); }
     void stopReading() override {}
+    void dropStatusReplies() override { add("<dropped>"); }
 };
 
 // A fresh folder under the system's temporary one, removed with everything in it.
