@@ -26,10 +26,11 @@ bool waitForShare(const DeliveryRig& rig, std::size_t from, std::size_t jobSize,
 }
 
 TEST(JobFaults, AnAgentKilledMidJobHasTheBackendRetryAndARestartedAgentTakesTheNextJobAtOnce) {
+    constexpr std::size_t kCutJob = 12000;  // six seconds
     DeliveryRig rig({kPrinter}, {"QUORVEL_SIM_RATE=2000"});
-    const std::string cutFile = rig.writeJob(1, 12000);
+    const std::string cutFile = rig.writeJob(1, kCutJob);
     BackendJob cut(rig.root, kPrinter, cutFile, 1);
-    ASSERT_TRUE(waitForShare(rig, 0, 12000, 0.3, 20s));
+    ASSERT_TRUE(waitForShare(rig, 0, kCutJob, 0.3, 20s));
     rig.killAgent();
     const auto killed = Clock::now();
     EXPECT_EQ(cut.waitExit(pb::kAgentSilenceLimit + 10s), kRetryStatus) << cut.output();
