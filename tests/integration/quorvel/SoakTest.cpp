@@ -15,6 +15,14 @@ namespace {
 
 constexpr int kDefaultJobs = 50;
 constexpr double kMemoryTolerance = 0.10;
+// AddressSanitizer keeps freed memory in quarantine and ThreadSanitizer keeps shadow state, so
+// under either the agent's memory grows with the work done without any leak: the figures are
+// printed but not held to the tolerance. The test is built with the same options as the agent.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kMemoryComparable = false;
+#else
+constexpr bool kMemoryComparable = true;
+#endif
 
 int jobCount() {
     const char* text = std::getenv("SOAK_JOBS");
@@ -50,7 +58,7 @@ TEST(Soak, EveryJobPrintsOnceOnItsOwnPrinterOrIsReportedFailedAndTheAgentDoesNot
     EXPECT_EQ(audit.problems(soak.sent()), "");
     // A soak whose faults keep missing their jobs proves little.
     EXPECT_GE(soak.midJobFaults(), soak.missedFaults());
-    if (soak.jobsOfLastAgent() >= SoakDriver::kLastAgentJobs) {
+    if (kMemoryComparable && soak.jobsOfLastAgent() >= SoakDriver::kLastAgentJobs) {
         const double baseline = double(soak.memoryAfterBaselineKb());
         EXPECT_GT(baseline, 0);
         EXPECT_LE(std::abs(double(soak.memoryAtEndKb()) - baseline), kMemoryTolerance * baseline)
