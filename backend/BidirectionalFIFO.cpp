@@ -9,6 +9,8 @@
 #include "common/WorkGroup.h"
 #include "common/Words.h"
 
+#include <utility>
+
 namespace backend {
 
 namespace {
@@ -25,7 +27,7 @@ std::string describe(const std::string& path, std::error_code error)
 BidirectionalFIFO::BidirectionalFIFO(pb::ChannelPaths paths, std::string postInstallPath,
                                      Collaborators collaborators, FifoTiming timing)
     : readFIFO_(std::move(paths.reply)), writeFIFO_(std::move(paths.command)),
-      printFIFO_(std::move(paths.printData)), postInstallPath_(std::move(postInstallPath)),
+      printFIFO_(std::move(paths.printData)), lockPath_(std::move(paths.lock)), postInstallPath_(std::move(postInstallPath)),
       with_(std::move(collaborators)), timing_(timing)
 {
     setupFIFOs();
@@ -62,6 +64,24 @@ void BidirectionalFIFO::setupFIFOs()
     }
 }
 
+void BidirectionalFIFO::lockChannel()
+{
+    lock_ = std::make_unique<pb::ChannelLock>(lockPath_, [this] {
+        with_.logger.log("Another run of the backend has the channel; waiting for it to end");
+        with_.cups.info("Waiting for another job to finish sending to the printers");
+    });
+    if (lock_->held())
+        with_.logger.log("Took the channel lock " + lockPath_);
+    else
+        with_.logger.log("Cannot take the channel lock " + describe(lockPath_, lock_->error()) +
+                         "; going on without it");
+}
+
+void BidirectionalFIFO::releaseChannel()
+{
+    lock_.reset();
+}
+
 void BidirectionalFIFO::writeMessage(std::string message, std::function<void(bool)> completion)
 {
     auto group = std::make_shared<pb::WorkGroup>(with_.mainQueue);
@@ -88,6 +108,30 @@ void BidirectionalFIFO::writeMessage(std::string message, std::function<void(boo
         if (completion)
             completion(*taken);
     });
+}
+
+void BidirectionalFIFO::writeMessageWithin(std::string message, std::chrono::steady_clock::duration limit,
+                                           std::function<void(bool)> completion)
+{
+    // Whichever comes first, the write's end or the limit, answers; both run on the main queue.
+    struct Once {
+        bool answered = false;
+        std::function<void(bool)> completion;
+    };
+    auto once = std::make_shared<Once>(Once{false, std::move(completion)});
+    auto answer = [once](bool taken) {
+        if (!std::exchange(once->answered, true))
+            once->completion(taken);
+    };
+    pb::runOnOwnThread([this, message = std::move(message), answer] {
+        const std::error_code error = pb::writeToFifo(writeFIFO_, message);
+        if (error)
+            with_.logger.log("Error writing to FIFO: " + describe(writeFIFO_, error));
+        else
+            with_.logger.log("Wrote message: " + std::string(pb::utf8Prefix(message, kLoggedMessageLength)));
+        with_.mainQueue.post([answer, taken = !error] { answer(taken); });
+    });
+    with_.mainQueue.postDelayed(limit, [answer] { answer(false); });
 }
 
 void BidirectionalFIFO::writePrintDataHex(std::shared_ptr<const std::string> hex,
@@ -118,6 +162,16 @@ void BidirectionalFIFO::startReading()
         with_.logger.log("startReading");
         readLoop();
     });
+}
+
+bool BidirectionalFIFO::stopReading(std::function<void()> whenStopped)
+{
+    if (!claimEnd())
+        return false;
+    listener_.stop();
+    // The queue is serial: this runs once the read loop, and the reply it was handling, are done.
+    queue_.post([this, whenStopped = std::move(whenStopped)] { with_.mainQueue.post(whenStopped); });
+    return true;
 }
 
 void BidirectionalFIFO::readLoop()
@@ -157,7 +211,7 @@ void BidirectionalFIFO::handleReceivedMessage(std::string_view text)
                 onQueryCallback(action.value);
             break;
         case ReplyAction::Kind::Status:
-            if (handleStatusCommand(action.value))
+            if (handleStatusCommand(action))
                 return;
             break;
         case ReplyAction::Kind::UnknownKey:
@@ -169,19 +223,33 @@ void BidirectionalFIFO::handleReceivedMessage(std::string_view text)
         case ReplyAction::Kind::MissingParameter:
             with_.logger.log("Invalid message format: Missing parameter for " + action.value);
             break;
+        case ReplyAction::Kind::MalformedValue:
+            with_.logger.log("Malformed report ignored: " + action.value);
+            break;
+        case ReplyAction::Kind::DetachedDetail:
+            with_.logger.log("Report detail without a status before it ignored: " + action.value);
+            break;
         }
     }
 }
 
-bool BidirectionalFIFO::handleStatusCommand(std::string_view status)
+bool BidirectionalFIFO::isStale(std::string_view status)
 {
-    switch (pb::parseStatusWord(status)) {
+    if (!acceptsJobReports || acceptsJobReports())
+        return false;
+    with_.logger.log("Ignored \"status " + std::string(status) +
+                     "\": this job's print data is not written yet, so it belongs to an earlier job");
+    return true;
+}
+
+bool BidirectionalFIFO::handleStatusCommand(const ReplyAction& action)
+{
+    const std::string_view status = action.value;
+    const pb::StatusWord word = pb::parseStatusWord(status);
+    switch (word) {
     case pb::StatusWord::Finished:
-        if (acceptsFinished && !acceptsFinished()) {
-            with_.logger.log("Ignored \"status finished\": this job's print data is not written yet, "
-                             "so it belongs to an earlier job");
+        if (isStale("finished"))
             return false;
-        }
         with_.logger.log("Print job finished");
         with_.logger.customPrint("Print job finished", stdout);
         if (!claimEnd())
@@ -212,10 +280,25 @@ bool BidirectionalFIFO::handleStatusCommand(std::string_view status)
         if (with_.checker.checkForWhitelistedPrinters())
             writeMessage(std::string(pb::kQueryBluetoothDevice));
         return false;
+    case pb::StatusWord::NotInRange:
+        if (isStale(status))
+            return false;
+        with_.logger.log("The agent gave the job back: its printer did not come in range");
+        if (!claimEnd())
+            return true;
+        with_.cups.info("The printer is not in range; the job will be retried");
+        endRun(exitStatusFor(JobEnd::NotInRange));
+        return true;
     case pb::StatusWord::Queued:
     case pb::StatusWord::Connecting:
     case pb::StatusWord::Sending:
-    case pb::StatusWord::NotInRange:
+        if (isStale(status))
+            return false;
+        if (onJobReport)
+            onJobReport(word, action);
+        else
+            with_.logger.log("Job report ignored: this run lists devices");
+        return false;
     case pb::StatusWord::Other:
         with_.logger.customPrint("Printer busy", stderr);
         with_.cups.warning("Printer busy");

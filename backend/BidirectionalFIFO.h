@@ -1,12 +1,14 @@
 // The backend's end of the channel to the agent: creates the command and print-data FIFOs,
-// sends commands (with the post-install fallback), writes a job's print data, and reads the
-// agent's replies on its own serial queue.
+// holds the channel lock, sends commands (with the post-install fallback), writes a job's print
+// data, and reads the agent's replies on its own serial queue.
 #pragma once
 
 #include "backend/CupsReporter.h"
 #include "backend/Logger.h"
 #include "backend/PrinterChecker.h"
+#include "backend/ReplyText.h"
 #include "common/Channel.h"
+#include "common/ChannelLock.h"
 #include "common/ChildProcess.h"
 #include "common/Fifo.h"
 #include "common/MainQueue.h"
@@ -52,14 +54,28 @@ public:
     // Called on the read queue with each printer name of a "querycallback" reply. Set before
     // startReading().
     std::function<void(const std::string& name)> onQueryCallback;
-    // Asked on the read queue when "status finished" arrives: false means the reply cannot be
-    // about this run's job (its print data is not written yet), so it is stale and ignored.
-    // Unset, every "finished" counts.
-    std::function<bool()> acceptsFinished;
+    // Asked on the read queue when "status finished", "not_in_range" or a report on a job in
+    // hand arrives: false means the reply cannot be about this run's job (its print data is not
+    // written yet), so it is stale and ignored. Unset, every one counts.
+    std::function<bool()> acceptsJobReports;
+    // Called on the read queue with each report on the job in hand (the status words queued,
+    // connecting and sending, with their details). Unset (a listing), reports are only logged.
+    std::function<void(pb::StatusWord word, const ReplyAction& report)> onJobReport;
+
+    // Takes the channel lock for this run, first making its file when missing; when another run
+    // has it, tells CUPS and waits for it as long as it takes. Held until releaseChannel() or
+    // the end of the process. A lock that cannot be had is logged, and the run goes on without.
+    void lockChannel();
+    void releaseChannel();
 
     // Sends one message on a thread of its own and returns at once. `completion`, if any, runs
     // on the main queue with whether the agent took the message.
     void writeMessage(std::string message, std::function<void(bool taken)> completion = {});
+    // Sends one message on a thread of its own, without the post-install fallback. `completion`
+    // runs once on the main queue: with true when the agent took the message, with false when
+    // it did not within `limit` (the write itself goes on until the process ends).
+    void writeMessageWithin(std::string message, std::chrono::steady_clock::duration limit,
+                            std::function<void(bool taken)> completion);
 
     // Writes the print data on a thread of its own and returns at once; waits for the agent as
     // long as it takes. `completion` runs on the main queue with whether all of it was written.
@@ -70,11 +86,15 @@ public:
 
     // Starts the reply read loop on the serial queue and returns at once.
     void startReading();
+    // Ends listening (see claimEnd) and wakes the read loop; `whenStopped` then runs on the main
+    // queue once the loop has returned, so no reply is handled after it. Returns false, and
+    // does nothing, when the run had already ended.
+    bool stopReading(std::function<void()> whenStopped);
 
     // Handles one reply text. Returns after a status that ended the run.
     void handleReceivedMessage(std::string_view text);
-    // Returns true when the status ended the run.
-    bool handleStatusCommand(std::string_view status);
+    // `status` is a Status action. Returns true when the status ended the run.
+    bool handleStatusCommand(const ReplyAction& status);
 
     bool isListening() const { return isListening_; }
     // Ends listening; true for the one caller that found it on. The run's end goes through this
@@ -90,11 +110,14 @@ private:
     void readLoop();
     void launchProcess(const std::string& scriptPath);
     void endRun(int status);
+    bool isStale(std::string_view status);
 
     std::string readFIFO_;   // reply channel
     std::string writeFIFO_;  // command channel
     std::string printFIFO_;  // print-data channel
+    std::string lockPath_;
     std::string postInstallPath_;
+    std::unique_ptr<pb::ChannelLock> lock_;  // main thread only
     Collaborators with_;
     FifoTiming timing_;
     std::atomic<bool> isListening_{false};

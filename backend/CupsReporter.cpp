@@ -34,6 +34,11 @@ void CupsReporter::error(std::string_view text)
     line("ERROR: ", text);
 }
 
+void CupsReporter::attribute(std::string_view name, std::string_view value)
+{
+    line("ATTR: ", std::string(name) + "=" + std::string(value));
+}
+
 void CupsReporter::addState(std::string_view reason)
 {
     {

@@ -1,5 +1,5 @@
 // The lines CUPS reads from a backend's standard error and shows to people: "INFO:",
-// "WARNING:", "ERROR:" and "STATE: +reason" / "STATE: -reason".
+// "WARNING:", "ERROR:", "STATE: +reason" / "STATE: -reason" and "ATTR: name=value".
 #pragma once
 
 #include <cstdio>
@@ -20,6 +20,8 @@ public:
     void info(std::string_view text);
     void warning(std::string_view text);
     void error(std::string_view text);
+    // Sets a job attribute, such as job-impressions-completed.
+    void attribute(std::string_view name, std::string_view value);
     // Sets a printer-state reason; every reason set is cleared again by clearStates(), which the
     // backend calls before it exits.
     void addState(std::string_view reason);

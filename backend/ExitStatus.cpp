@@ -8,7 +8,12 @@ int exitStatusFor(JobEnd end)
     switch (end) {
     case JobEnd::Finished:
     case JobEnd::NoStatusAfterHandOver:
+    case JobEnd::Cancelled:
+    case JobEnd::ListingDone:
         return kBackendOk;
+    case JobEnd::NotInRange:
+    case JobEnd::AgentSilent:
+        return kBackendRetry;
     case JobEnd::PrinterError:
     case JobEnd::NotTakenByAgent:
         return kBackendFailed;

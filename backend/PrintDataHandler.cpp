@@ -1,4 +1,4 @@
-// The backend's two modes: device listing and job hand-over.
+// The backend's two modes: device listing and job hand-over with the wait for its outcome.
 #include "backend/PrintDataHandler.h"
 
 #include "backend/DeviceLine.h"
@@ -13,8 +13,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <deque>
+#include <utility>
 
 namespace backend {
 
@@ -25,6 +27,13 @@ constexpr std::size_t kReadPiece = 8192;
 // memory of read bytes goes back to the system while the text is encoded.
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 constexpr std::size_t kLoggedHexLength = 50;
+
+using Clock = std::chrono::steady_clock;
+
+std::string secondsText(Clock::duration duration)
+{
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
+}
 
 struct Block {
     std::unique_ptr<std::uint8_t[]> bytes{new std::uint8_t[kBlockSize]};
@@ -37,7 +46,7 @@ PrintDataHandler::PrintDataHandler(BidirectionalFIFO& fifo, Logger& logger, Cups
                                    pb::MainQueue& mainQueue, std::FILE* deviceOutput,
                                    std::function<void(int)> exitProcess, HandlerTiming timing)
     : fifo_(fifo), logger_(logger), cups_(cups), mainQueue_(mainQueue), deviceOutput_(deviceOutput),
-      exitProcess_(std::move(exitProcess)), timing_(timing)
+      exitProcess_(std::move(exitProcess)), timing_(timing), announcements_(std::make_shared<pb::WorkGroup>(mainQueue))
 {
 }
 
@@ -52,7 +61,31 @@ PrintDataHandler& PrintDataHandler::shared()
 void PrintDataHandler::handlePrinterStatus(std::string_view arguments)
 {
     logger_.log("handlePrinterStatus: " + std::string(arguments));
+    fifo_.lockChannel();
     fifo_.writeMessage(std::string(pb::kQueryBluetoothDevice));
+    mainQueue_.postDelayed(timing_.listingWindow, [this] { endListing(); });
+}
+
+void PrintDataHandler::endListing()
+{
+    const bool stopping = fifo_.stopReading([this] {
+        announcements_->notify([this] { finishListing("every announcement is sent"); });
+        mainQueue_.postDelayed(timing_.announcementWait,
+                               [this] { finishListing("the agent did not take every announcement in time"); });
+    });
+    if (stopping)
+        logger_.log("Listing window of " + secondsText(timing_.listingWindow) +
+                    " seconds over: no more discovery reports are read");
+}
+
+void PrintDataHandler::finishListing(std::string_view why)
+{
+    if (std::exchange(listingFinished_, true))
+        return;
+    logger_.log("Listing ended: " + std::string(why));
+    fifo_.releaseChannel();
+    cups_.clearStates();
+    exitProcess_(exitStatusFor(JobEnd::ListingDone));
 }
 
 void PrintDataHandler::processPrintJob(std::vector<std::string> arguments, int input)
@@ -65,6 +98,10 @@ void PrintDataHandler::processPrintJob(std::vector<std::string> arguments, int i
         }
     }
     auto printData = readPrintData(input);
+    // Taken only now: a run still reading its job holds no other job back. Until the lock is
+    // held SIGTERM keeps its default action, for nothing has been handed over yet.
+    fifo_.lockChannel();
+    watchForCancel();
     performPrint(arguments.empty() ? std::string() : arguments.front(), std::move(printData));
 }
 
@@ -98,8 +135,12 @@ std::shared_ptr<std::string> PrintDataHandler::readPrintData(int input)
 void PrintDataHandler::performPrint(const std::string& deviceUri, std::shared_ptr<const std::string> printData)
 {
     cups_.info("Sending the job to the Bluetooth agent");
-    // Only a "finished" that comes after our print data is written can be about this job.
-    fifo_.acceptsFinished = [this] { return fifo_.printDataWritten(); };
+    deviceUri_ = deviceUri;
+    jobMode_ = true;
+    // Only an outcome or a report that comes after our print data is written can be about this
+    // job: the agent takes a job once it has read all of its data.
+    fifo_.acceptsJobReports = [this] { return fifo_.printDataWritten(); };
+    fifo_.onJobReport = [this](pb::StatusWord word, const ReplyAction& report) { jobReport(word, report); };
     fifo_.writeMessage(pb::doPrintMessage(deviceUri), [this](bool taken) { commandTaken_ = taken; });
     logger_.log("Wrote print data hex start");
     mainQueue_.postDelayed(timing_.printDataDelay, [this, printData = std::move(printData)]() mutable {
@@ -109,12 +150,90 @@ void PrintDataHandler::performPrint(const std::string& deviceUri, std::shared_pt
             printDataTaken_ = written;
             logger_.log("Both write operations completed");
         });
-        mainQueue_.postDelayed(timing_.statusWait, [this] { statusWaitExpired(); });
+        printDataStarted_ = true;
+        // A cancel that came before the data was under way goes after it, so the agent reads
+        // the job whole and then drops it.
+        if (cancelRequested_)
+            sendCancel();
+        else
+            mainQueue_.postDelayed(timing_.statusWait, [this] { statusWaitExpired(); });
     });
+}
+
+void PrintDataHandler::watchForCancel()
+{
+    cancelSignal_ = std::make_unique<asio::signal_set>(mainQueue_.context(), SIGTERM);
+    cancelSignal_->async_wait([this](const asio::error_code& error, int) {
+        if (!error)
+            cancelJob();
+    });
+}
+
+void PrintDataHandler::cancelJob()
+{
+    if (!fifo_.stopReading([] {}))
+        return;  // the outcome is in already; the run is ending
+    logger_.log("CUPS cancelled the job (SIGTERM): telling the agent");
+    cancelRequested_ = true;
+    if (printDataStarted_)
+        sendCancel();
+}
+
+void PrintDataHandler::sendCancel()
+{
+    fifo_.writeMessageWithin(pb::cancelPrintMessage(deviceUri_), timing_.cancelWait, [this](bool taken) {
+        logger_.log(taken ? "The agent took the cancel of the job"
+                          : "The agent did not take the cancel within " + secondsText(timing_.cancelWait) + " seconds");
+        cups_.info("Job cancelled");
+        cups_.clearStates();
+        exitProcess_(exitStatusFor(JobEnd::Cancelled));
+    });
+}
+
+void PrintDataHandler::jobReport(pb::StatusWord word, const ReplyAction& report)
+{
+    lastReportAt_ = Clock::now().time_since_epoch().count();
+    if (!agentHasJob_.exchange(true))
+        mainQueue_.post([this] {
+            logger_.log("The agent has the job: waiting for as long as it reports on it");
+            armSilenceWait(timing_.agentSilenceLimit);
+        });
+    const JobProgress::Lines lines = progress_.report(word, report.progress, report.pages);
+    if (lines.info)
+        cups_.info(*lines.info);
+    if (lines.pagesCompleted)
+        cups_.attribute("job-impressions-completed", std::to_string(*lines.pagesCompleted));
+}
+
+void PrintDataHandler::armSilenceWait(Clock::duration delay)
+{
+    mainQueue_.postDelayed(delay, [this] { silenceWaitExpired(); });
+}
+
+void PrintDataHandler::silenceWaitExpired()
+{
+    // One timer, moved on to the silence's end as long as reports keep coming.
+    const Clock::time_point lastReport{Clock::duration(lastReportAt_.load())};
+    const Clock::duration quiet = Clock::now() - lastReport;
+    if (quiet < timing_.agentSilenceLimit) {
+        armSilenceWait(timing_.agentSilenceLimit - quiet);
+        return;
+    }
+    if (!fifo_.claimEnd())
+        return;
+    logger_.log("No report from the agent for " + secondsText(timing_.agentSilenceLimit) +
+                " seconds after it took the job: it has stopped");
+    cups_.error("The Bluetooth agent stopped reporting on the job; it will be retried");
+    cups_.clearStates();
+    exitProcess_(exitStatusFor(JobEnd::AgentSilent));
 }
 
 void PrintDataHandler::statusWaitExpired()
 {
+    if (agentHasJob_ && fifo_.isListening()) {
+        logger_.log("The status wait is over, but the agent reports on the job: waiting on");
+        return;
+    }
     if (!fifo_.claimEnd()) {
         logger_.log("Status finished");
         return;
@@ -136,6 +255,10 @@ void PrintDataHandler::statusWaitExpired()
 void PrintDataHandler::discoverDevices(std::string_view reported)
 {
     const std::string name(pb::trimWhitespace(reported));
+    if (jobMode_) {
+        logger_.log("Discovery report for " + escapedForLog(name) + " ignored: this run prints a job");
+        return;
+    }
     if (!isSafePrinterName(name)) {
         logger_.log("discoverDevices refused a printer name that is empty or holds control characters, "
                     "quotes or backslashes: \"" + escapedForLog(reported) + "\"");
@@ -145,7 +268,10 @@ void PrintDataHandler::discoverDevices(std::string_view reported)
     std::fputs((line + "\n").c_str(), deviceOutput_);
     std::fflush(deviceOutput_);
     logger_.log("discoverDevices " + line);
-    mainQueue_.postDelayed(timing_.addPrintDelay, [this, name] { fifo_.writeMessage(pb::addPrintMessage(name)); });
+    announcements_->enter();
+    mainQueue_.postDelayed(timing_.addPrintDelay, [this, name] {
+        fifo_.writeMessage(pb::addPrintMessage(name), [group = announcements_](bool) { group->leave(); });
+    });
 }
 
 }  // namespace backend

@@ -12,7 +12,7 @@ namespace ble {
 namespace {
 
 constexpr std::string_view kBlanks = " \t\r\n";
-constexpr std::uint64_t kMaxMtu = 512;  // the longest attribute value
+constexpr std::uint64_t kMaxMtu = sim::kMaxAttributeLength;
 constexpr std::uint64_t kMaxSimBufferChunks = 65535;
 constexpr std::string_view kInstantRate = "instant";
 
@@ -74,6 +74,11 @@ void readSimulatorSettings(const EnvironmentLookup& environment, const LogFuncti
         settings.bufferChunks = static_cast<std::uint16_t>(v);
         settings.creditBatch = static_cast<std::uint16_t>((v + 1) / 2);
     });
+    readCount(environment, log, kSimMaxWriteVariable, 1, sim::kMaxAttributeLength,
+              [&](auto v) { settings.maxWriteLength = static_cast<std::uint16_t>(v); });
+    readCount(environment, log, kSimEarlyCreditsVariable, 0, 1, [&](auto v) { settings.notifiesBeforeSubscribe = v == 1; });
+    if (const auto control = environment(kSimControlVariable); control && !trim(*control).empty())
+        config.simControl = std::string(trim(*control));
 }
 
 }  // namespace
@@ -108,6 +113,7 @@ std::shared_ptr<Central> makeCentral(asio::io_context& mainQueue, const RadioCon
     sim::SimulatedRadioSettings settings;
     for (const std::string& name : config.simPrinters) settings.printers.push_back({name, config.simPrinterSettings});
     settings.outputFolder = config.simOutput;
+    settings.controlFifo = config.simControl;
     settings.log = std::move(log);
     return sim::SimulatedCentral::create(mainQueue, std::move(settings));
 }

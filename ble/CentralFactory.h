@@ -26,6 +26,9 @@ inline constexpr const char* kSimMtuVariable = "QUORVEL_SIM_MTU";            // 
 inline constexpr const char* kSimCreditLimitVariable = "QUORVEL_SIM_CREDIT_LIMIT";  // stop granting after N
 inline constexpr const char* kSimDropAfterVariable = "QUORVEL_SIM_DROP_AFTER";      // drop the link after N bytes
 inline constexpr const char* kSimCreditsVariable = "QUORVEL_SIM_CREDITS";  // buffer in chunks: first grant, 1-65535
+inline constexpr const char* kSimMaxWriteVariable = "QUORVEL_SIM_MAX_WRITE";  // longest write the link carries, 1-512
+inline constexpr const char* kSimEarlyCreditsVariable = "QUORVEL_SIM_EARLY_CREDITS";  // 1: credits before subscribing
+inline constexpr const char* kSimControlVariable = "QUORVEL_SIM_CONTROL";  // path of the control FIFO
 
 enum class RadioKind { bluez, simulated };
 
@@ -33,6 +36,7 @@ struct RadioConfig {
     RadioKind kind = RadioKind::bluez;
     std::vector<std::string> simPrinters;  // trimmed, never empty strings
     std::filesystem::path simOutput;       // empty: the virtual printers keep nothing
+    std::filesystem::path simControl;      // empty: no control FIFO
     sim::PrinterSettings simPrinterSettings;
 };
 

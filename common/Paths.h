@@ -7,6 +7,7 @@ namespace pb {
 inline constexpr const char* kLpstatPath = "/usr/bin/lpstat";
 inline constexpr const char* kLpadminPath = "/usr/sbin/lpadmin";
 inline constexpr const char* kCupsenablePath = "/usr/sbin/cupsenable";
+inline constexpr const char* kCupsdisablePath = "/usr/sbin/cupsdisable";
 
 // Launched without arguments when no agent takes a command within the write time-out; it is
 // expected to start the agent. Installed with the suite.

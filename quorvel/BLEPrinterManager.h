@@ -67,7 +67,7 @@ struct JobEnd {
 // Threads: the radio's callbacks arrive on the main queue. The operations may be called from
 // any thread (the main queue, the print-data reader, the queue checker's queues). One mutex
 // serialises the tables (discovered and connected printers, printerPeripheral, deviceName,
-// the characteristics) and the transfer state (credits, mtu, pendingData, sendDataOffset);
+// the characteristics) and every link's transfer (credits, MTU, the job in hand);
 // the send loop holds it for a whole burst, so a credit grant arriving meanwhile waits and no
 // chunk is sent twice or skipped. The queue tracker, the scan requester, the characteristic
 // hook, errorComplete, the job-end callback and the wanted-printer test are never called
@@ -148,7 +148,10 @@ public:
     void cancelJob(std::uint64_t jobId);
     // How far job `jobId` has gone; empty when no link has it.
     std::optional<LinkTransfer::Progress> jobProgress(std::uint64_t jobId) const;
-    // True when `advertisedName`'s link is settled, has a data characteristic and is idle.
+    // True when `advertisedName`'s link is up with its characteristics looked at (settled).
+    bool isLinkSettled(const std::string& advertisedName) const;
+    // True when that link is settled and idle: a job handed to it now starts at once (and
+    // fails at once when the printer has no data characteristic).
     bool isReadyForJob(const std::string& advertisedName) const;
     // Abandons every transfer that got no credit for LinkTransfer::kStallLimit.
     void checkStalledTransfers();

@@ -70,6 +70,8 @@ bool BLEPrinterManager::holdBack(const std::shared_ptr<ble::Peripheral>& periphe
     if (!characteristic || !characteristic->properties().has(ble::CharacteristicProperty::notify)) return false;
     std::lock_guard lock(mutex_);
     PrinterLink* link = linkOf(peripheral);
+    // A value may even come before the connected callback: the link it belongs to is made now.
+    if (!link && peripheral && peripheral->state() == ble::PeripheralState::connected) link = &ensureLink(peripheral);
     if (!link || std::find(link->notifying.begin(), link->notifying.end(), characteristic) != link->notifying.end())
         return false;
     if (link->heldBack.size() >= kMaxHeldBackValues) {

@@ -102,10 +102,16 @@ std::optional<LinkTransfer::Progress> BLEPrinterManager::jobProgress(std::uint64
     return std::nullopt;
 }
 
+bool BLEPrinterManager::isLinkSettled(const std::string& advertisedName) const {
+    std::lock_guard lock(mutex_);
+    const PrinterLink* link = linkOf(connectedPeripheral(advertisedName));
+    return link && link->classified && link->peripheral->state() == ble::PeripheralState::connected;
+}
+
 bool BLEPrinterManager::isReadyForJob(const std::string& advertisedName) const {
     std::lock_guard lock(mutex_);
     const PrinterLink* link = linkOf(connectedPeripheral(advertisedName));
-    return link && link->classified && link->writeWithoutRspCht && !link->transfer.busy() &&
+    return link && link->classified && !link->transfer.busy() &&
            link->peripheral->state() == ble::PeripheralState::connected;
 }
 

@@ -2,6 +2,7 @@
 // reply writer.
 #include "quorvel/BidirectionalFIFO.h"
 
+#include "common/ChannelLock.h"
 #include "common/Fifo.h"
 #include "common/Words.h"
 
@@ -59,6 +60,10 @@ BidirectionalFIFO::~BidirectionalFIFO()
 void BidirectionalFIFO::setupFIFOs()
 {
     logger_.log("Current user: " + std::to_string(getuid()));
+    // Backends take turns on the channel through this lock; made here too, so the first
+    // backend after an agent start never has to.
+    if (std::error_code error = pb::makeChannelLockFile(paths_.lock))
+        logger_.log("Failed to create the channel lock file " + paths_.lock + ": " + error.message());
     const std::string& path = paths_.reply;
     logger_.log("Processing path: " + path);
     // A backend may be waiting on the channel for the outcome of a job the agent we replace

@@ -1,5 +1,5 @@
-// The CUPS queue checker: the queue list through lpstat, queue presence, and queue state
-// through lpadmin and cupsenable.
+// The CUPS queue checker: the queue list through lpstat, queue presence, and the queue state
+// changes the BLE manager asks for.
 #include "quorvel/PrinterChecker.h"
 
 #include "common/Paths.h"
@@ -16,8 +16,6 @@ constexpr std::string_view kBluetoothScheme = "pellbluetooth://";
 constexpr std::string_view kUsbScheme = "usb://";
 constexpr std::string_view kDeviceLinePrefix = "device for ";
 constexpr std::string_view kDeviceLineSeparator = ": ";
-constexpr const char* kOnlineState = "printer-state=3";
-constexpr const char* kOfflineState = "printer-state=5";
 
 // The first "<scheme>X" with X one or more characters other than '/', as the pattern
 // "<scheme>([^/]+)" finds it.
@@ -50,13 +48,16 @@ std::vector<std::string> splitLines(const std::string& text)
 
 PrinterChecker::ToolPaths PrinterChecker::rootedToolPaths()
 {
-    return {pb::rootedPath(pb::kLpstatPath), pb::rootedPath(pb::kLpadminPath), pb::rootedPath(pb::kCupsenablePath)};
+    return {pb::rootedPath(pb::kLpstatPath), pb::rootedPath(pb::kLpadminPath), pb::rootedPath(pb::kCupsenablePath),
+            pb::rootedPath(pb::kCupsdisablePath)};
 }
 
 PrinterChecker::PrinterChecker(Collaborators collaborators, ToolPaths tools)
     : logger_(collaborators.logger), processes_(collaborators.processes), console_(collaborators.console),
       connections_(collaborators.connections), startBleScan_(std::move(collaborators.startBleScan)),
-      clock_(collaborators.clock), tools_(std::move(tools)), loopQueue_(std::move(collaborators.loopQueue)),
+      clock_(collaborators.clock), tools_(std::move(tools)),
+      states_(logger_, processes_, console_, {tools_.lpstat, tools_.lpadmin, tools_.cupsenable, tools_.cupsdisable}),
+      loopQueue_(std::move(collaborators.loopQueue)),
       addQueue_(std::move(collaborators.addQueue))
 {
 }
@@ -134,6 +135,14 @@ std::vector<std::string> PrinterChecker::getPrinters()
     return readQueueList().printers;
 }
 
+bool PrinterChecker::waitsForPrinters()
+{
+    const QueueList list = recentQueueList();
+    return std::any_of(list.printers.begin(), list.printers.end(), [this](const std::string& printer) {
+        return checkForWhitelistedPrinters(printer) && !connections_.isPrinterConnected(printer);
+    });
+}
+
 bool PrinterChecker::isPrinterAdded(const std::string& printerName)
 {
     const QueueList list = recentQueueList();
@@ -142,49 +151,30 @@ bool PrinterChecker::isPrinterAdded(const std::string& printerName)
     });
 }
 
-// Read afresh: a state change is rare, and a queue deleted a moment ago would be created again.
-bool PrinterChecker::hasQueueNamed(const std::string& name)
+// Read afresh: a state change is rare, and a queue deleted a moment ago would be created again
+// (lpadmin -p creates the queue it names when there is none: a printer whose advertised name is
+// not a queue's name must not get a queue of its own that way).
+bool PrinterChecker::hasQueueNamed(const std::string& name, const char* word)
 {
     const QueueList list = readQueueList();
-    return std::find(list.queues.begin(), list.queues.end(), name) != list.queues.end();
-}
-
-bool PrinterChecker::setPrinterState(const std::string& printerName, const char* state, const char* word)
-{
-    // lpadmin -p creates the queue it names when there is none: a printer whose advertised
-    // name is not a queue's name must not get a queue of its own that way.
-    if (!hasQueueNamed(printerName)) {
-        log("No queue named " + printerName + " in the queue list; not setting it " + word);
-        return false;
-    }
-    const pb::CommandResult result = processes_.run({tools_.lpadmin, {"-p", printerName, "-o", state}, {}});
-    const bool succeeded = result.started && result.exitStatus == 0;
-    printLine((succeeded ? "Successfully set printer " : "Failed to set printer ") + printerName + " " + word + ".");
-    return succeeded;
-}
-
-// CUPS starts the jobs waiting on an idle queue at its next periodic pass, seconds later;
-// enabling the queue starts them now.
-void PrinterChecker::enableQueue(const std::string& printerName)
-{
-    const pb::CommandResult result = processes_.run({tools_.cupsenable, {printerName}, {}});
-    if (!result.started)
-        log("cupsenable " + printerName + " could not be run: " + result.error);
-    else if (result.exitStatus != 0)
-        log("cupsenable " + printerName + " failed with status " + std::to_string(result.exitStatus));
+    if (std::find(list.queues.begin(), list.queues.end(), name) != list.queues.end())
+        return true;
+    log("No queue named " + name + " in the queue list; not setting it " + word);
+    return false;
 }
 
 void PrinterChecker::setPrinterOnline(const std::optional<std::string>& printerName)
 {
     if (!printerName || printerName->empty())
         return;
-    if (setPrinterState(*printerName, kOnlineState, "online"))
-        enableQueue(*printerName);
+    if (hasQueueNamed(*printerName, "online"))
+        states_.setOnline(*printerName);
 }
 
 void PrinterChecker::setPrinterOffline(const std::string& printerName)
 {
-    setPrinterState(printerName, kOfflineState, "offline");
+    if (hasQueueNamed(printerName, "offline"))
+        states_.setOffline(printerName);
     if (startBleScan_)
         startBleScan_();
 }

@@ -1,6 +1,6 @@
 // The CUPS queue checker: reads the queue list (lpstat -v), connects the printers whose queues
 // appear and disconnects those whose queues go, waits for the queue of a printer just offered
-// to CUPS, and sets the queues' online and offline state (lpadmin).
+// to CUPS, and keeps each queue's state (idle or stopped) in step with its printer's link.
 #pragma once
 
 #include "common/ChildProcess.h"
@@ -8,6 +8,7 @@
 #include "quorvel/Logger.h"
 #include "quorvel/PrinterConnections.h"
 #include "quorvel/PrinterQueueTracker.h"
+#include "quorvel/QueueStateKeeper.h"
 #include "quorvel/TimerQueue.h"
 
 #include <chrono>
@@ -27,7 +28,7 @@ inline constexpr const char* kAddCheckerLabel = "com.pelltandle.printerAddChecke
 
 // Threads: the queue-list passes run on `loopQueue`, the add-check passes on `addQueue`; the
 // two may run at once. The other operations run on their caller's thread (the main queue or
-// the FIFO dispatcher) and block it while lpstat, lpadmin or cupsenable run. One mutex guards
+// the FIFO dispatcher) and block it while the CUPS tools run. One mutex guards
 // the timers, the add check's start, currentPrinters and the latest queue list; it is never
 // held while a program runs or a collaborator is called.
 class PrinterChecker : public PrinterQueueTracker {
@@ -38,7 +39,8 @@ public:
         std::FILE* console;  // lines that go to standard output rather than the log; not owned
         // The orchestrator: connections for queues that appear or go, USB queue reports.
         PrinterConnections& connections;
-        // Asks the BLE manager for a new scan (after a queue went offline).
+        // Asks the BLE manager for a new scan (after a queue went offline). The queue-list
+        // pass never uses it: it asks the connections to ensure a scan instead.
         std::function<void()> startBleScan;
         CheckerClock& clock;
         // The queues the two loops run on (kLoopCheckerLabel, kAddCheckerLabel); owned.
@@ -50,6 +52,7 @@ public:
         std::string lpstat;
         std::string lpadmin;
         std::string cupsenable;
+        std::string cupsdisable;
     };
     static ToolPaths rootedToolPaths();
 
@@ -73,20 +76,27 @@ public:
     // True when a listed queue's device name contains `printerName` or is contained in it.
     // Answers from a queue list no older than kQueueListReuse.
     bool isPrinterAdded(const std::string& printerName) override;
-    // Mark the queue named `printerName` idle (and enable it) or stopped. Only a queue of
-    // exactly that name in the latest list is touched: lpadmin would create a missing one.
+    // Mark the queue named `printerName` idle (and enable it) or stopped (with the reason that
+    // its printer is not in range), unless it is so already or printing (QueueStateKeeper).
+    // Only a queue of exactly that name in the latest list is touched: lpadmin would create a
+    // missing one.
     void setPrinterOnline(const std::optional<std::string>& printerName) override;
     void setPrinterOffline(const std::string& printerName) override;
     // Starts the queue-list loop (first pass at once, then every kLoopInterval), replacing a
     // running one; stopCheckLoop() stops it. currentPrinters survives a stop.
     void checkPrinterLoop() override;
     void stopCheckLoop() override;
+    // True when a listed, whitelisted queue's printer is not connected. Answers from a queue
+    // list no older than kQueueListReuse.
+    bool waitsForPrinters() override;
     // Waits for a queue of `printerName`: a pass at once and every kAddCheckInterval until a
     // queue is found or kAddCheckLimit has passed. Replaces an add check still running.
     void checkPrinterLoop(const std::string& printerName);
 
     // One queue-list pass and one add-check pass, as the loops run them (tests call them
-    // directly on their own thread).
+    // directly on their own thread). Besides connecting and disconnecting, a queue-list pass
+    // sets the queue of every whitelisted printer idle while it is connected and stopped while
+    // it is not, asking the connections for a scan when one is not connected.
     void checkPrinter();
     void checkPrinter(const std::string& printerName);
 
@@ -115,14 +125,15 @@ private:
     };
     QueueList readQueueList();
     QueueList recentQueueList();
-    bool hasQueueNamed(const std::string& name);
 
     bool connectWithLoopRetries(const std::string& name);
     void connectWithAddRetries(const std::string& name);
     void addCheckPass(const std::string& printerName, std::uint64_t generation);
     void stopAddCheck(std::uint64_t generation);
-    bool setPrinterState(const std::string& printerName, const char* state, const char* word);
-    void enableQueue(const std::string& printerName);
+    bool handleAddedQueue(const std::string& name);
+    void handleRemovedQueue(const std::string& name);
+    void keepQueueStates(const QueueList& list, const std::vector<std::string>& connecting);
+    bool hasQueueNamed(const std::string& name, const char* word);
     void printLine(const std::string& line) const;
     void log(const std::string& line) const { logger_.log(line); }
 
@@ -133,6 +144,7 @@ private:
     std::function<void()> startBleScan_;
     CheckerClock& clock_;
     const ToolPaths tools_;
+    QueueStateKeeper states_;
 
     mutable std::mutex mutex_;
     std::shared_ptr<RepeatingTimer> timer_;      // the add check; null when none runs

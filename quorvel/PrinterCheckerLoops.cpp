@@ -82,32 +82,57 @@ bool PrinterChecker::connectWithLoopRetries(const std::string& name)
 void PrinterChecker::checkPrinter()
 {
     log("checkPrinter");
-    const std::vector<std::string> listed = getPrinters();
-    printLine("checkPrinter  " + quotedList(listed));
+    const QueueList list = readQueueList();
+    printLine("checkPrinter  " + quotedList(list.printers));
     const std::vector<std::string> recorded = currentPrinters();
-    const QueueListChanges changes = compareQueueLists(listed, recorded);
+    const QueueListChanges changes = compareQueueLists(list.printers, recorded);
 
-    bool connectedAny = false;
-    for (const std::string& name : changes.added) {
-        log("Printer " + name + " has been found at printer list.");
-        if (!checkForWhitelistedPrinters(name))
-            continue;
-        if (!connectWithLoopRetries(name)) {
-            log("Printer " + name + " has been not add at printer list, retry 3 times with error");
-            continue;
-        }
-        log("Printer " + name + " has been add at printer list.");
-        connectedAny = true;
+    std::vector<std::string> connecting;
+    for (const std::string& name : changes.added)
+        if (handleAddedQueue(name))
+            connecting.push_back(name);
+    for (const std::string& name : changes.removed)
+        handleRemovedQueue(name);
+    {
+        std::lock_guard lock(mutex_);
+        currentPrinters_ = listRecordedAfterPass(list.printers, recorded, changes, !connecting.empty());
     }
-    for (const std::string& name : changes.removed) {
-        printLine("Printer " + name + " has been removed.");
-        if (checkForWhitelistedPrinters(name)) {
-            log("Printer " + name + " has been remove at printer list.");
-            connections_.disconnectPrinter(name);
-        }
+    keepQueueStates(list, connecting);
+}
+
+bool PrinterChecker::handleAddedQueue(const std::string& name)
+{
+    log("Printer " + name + " has been found at printer list.");
+    if (!checkForWhitelistedPrinters(name))
+        return false;
+    if (!connectWithLoopRetries(name)) {
+        log("Printer " + name + " has been not add at printer list, retry 3 times with error");
+        return false;
     }
-    std::lock_guard lock(mutex_);
-    currentPrinters_ = listRecordedAfterPass(listed, recorded, changes, connectedAny);
+    log("Printer " + name + " has been add at printer list.");
+    return true;
+}
+
+void PrinterChecker::handleRemovedQueue(const std::string& name)
+{
+    printLine("Printer " + name + " has been removed.");
+    if (checkForWhitelistedPrinters(name)) {
+        log("Printer " + name + " has been remove at printer list.");
+        connections_.disconnectPrinter(name);
+    }
+}
+
+// Without this a queue keeps whatever state it had when its printer was last seen: an idle
+// queue of a printer out of range takes jobs that can never print, and nothing tells the user.
+// The scan is only ensured, never restarted: a scan started afresh every pass would keep
+// cutting short the discovery of printers coming into range.
+void PrinterChecker::keepQueueStates(const QueueList& list, const std::vector<std::string>& connecting)
+{
+    const std::vector<std::string> queues = queuesToKeep(list.printers, list.queues, connecting);
+    const std::size_t notConnected =
+        states_.keep(queues, [this](const std::string& name) { return connections_.isPrinterConnected(name); });
+    if (notConnected > 0)
+        connections_.ensureScanning();
 }
 
 void PrinterChecker::connectWithAddRetries(const std::string& name)

@@ -145,10 +145,12 @@ void PrinterJobs::endJob(const Job& job, const std::optional<std::string>& reply
         replies_.writeMessage(*reply);
 }
 
+// A link still settling (or one whose services never settle) does not count: the job waits
+// for a link that can take it, and that wait is bounded.
 bool PrinterJobs::hasLink(const std::string& printer) const
 {
     for (const std::string& name : manager_.connectedDeviceNames())
-        if (name.starts_with(printer))
+        if (name.starts_with(printer) && manager_.isLinkSettled(name))
             return true;
     return false;
 }

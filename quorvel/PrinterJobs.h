@@ -87,6 +87,7 @@ private:
 
     void tryStart(const std::string& printer);
     std::optional<std::string> readyLinkFor(const std::string& printer) const;
+    // True when the printer has a settled link, busy or not.
     bool hasLink(const std::string& printer) const;
     void endJob(const Job& job, const std::optional<std::string>& reply, const std::string& line);
     void dropJobsOutOfRange(const std::string& printer, Queue& queue, Clock::time_point now);

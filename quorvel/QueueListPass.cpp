@@ -32,6 +32,19 @@ std::vector<std::string> listRecordedAfterPass(const std::vector<std::string>& l
     return connectedAny || !changes.removed.empty() ? listed : recorded;
 }
 
+std::vector<std::string> queuesToKeep(const std::vector<std::string>& listed, const std::vector<std::string>& queues,
+                                      const std::vector<std::string>& connecting)
+{
+    std::vector<std::string> kept;
+    const auto has = [](const std::vector<std::string>& names, const std::string& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    for (const std::string& name : listed)
+        if (passesWhitelist(name) && has(queues, name) && !has(connecting, name) && !has(kept, name))
+            kept.push_back(name);
+    return kept;
+}
+
 std::string quotedList(const std::vector<std::string>& names)
 {
     std::string text = "[";

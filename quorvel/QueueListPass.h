@@ -1,5 +1,5 @@
 // The arithmetic of one queue-list pass: which printers' queues appeared or went since the
-// list recorded last, and which list the pass records.
+// list recorded last, which list the pass records, and whose queue states it keeps.
 #pragma once
 
 #include <string>
@@ -22,6 +22,13 @@ QueueListChanges compareQueueLists(const std::vector<std::string>& listed, const
 std::vector<std::string> listRecordedAfterPass(const std::vector<std::string>& listed,
                                                const std::vector<std::string>& recorded,
                                                const QueueListChanges& changes, bool connectedAny);
+
+// The printers whose queue state a pass keeps, once each in list order: listed, on the
+// whitelist, with a queue of exactly their name (the state changes address the queue by the
+// printer's name), and not among `connecting`, the printers this pass has just started to
+// connect: their connection callbacks set the state when the attempt ends.
+std::vector<std::string> queuesToKeep(const std::vector<std::string>& listed, const std::vector<std::string>& queues,
+                                      const std::vector<std::string>& connecting);
 
 // The names as one line: ["A", "B"].
 std::string quotedList(const std::vector<std::string>& names);

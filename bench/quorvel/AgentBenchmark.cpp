@@ -3,6 +3,7 @@
 // and the time from the backend's start to "Print job finished" for a 20 KB job on a 20 KB/s
 // link, beside the link's own time. Exits 2 when a target is missed, 1 on failure.
 //   bench_agent QUORVEL PELLBLUETOOTH
+#include "common/Channel.h"
 #include "common/Fifo.h"
 #include "common/HexText.h"
 
@@ -186,11 +187,18 @@ int throughput(const std::string& agentProgram)
     const double cpuBefore = cpuSeconds(agent.pid());
     const auto start = Clock::now();
     std::thread replies([&] {
-        std::error_code error;
-        int fd = pb::openFifoForReading(root.path + "/tmp/cups-bluetooth-read", error);
-        std::string text;
-        pb::readToEnd(fd, text);
-        ::close(fd);
+        // Reports on the job ("status sending ...") come first; the outcome ends the wait.
+        std::string all;
+        while (all.find(pb::kStatusFinished) == std::string::npos && all.find(pb::kStatusError) == std::string::npos) {
+            std::error_code error;
+            int fd = pb::openFifoForReading(root.path + "/tmp/cups-bluetooth-read", error);
+            if (fd < 0)
+                break;
+            std::string text;
+            pb::readToEnd(fd, text);
+            ::close(fd);
+            all += text;
+        }
     });
     pb::writeToFifo(root.path + "/var/run/cups-bluetooth-write", std::string("doPrint pellbluetooth://") + kPrinter);
     if (pb::writeToFifo(root.path + "/var/run/cups-bluetooth", hex)) {

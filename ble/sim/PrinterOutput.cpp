@@ -60,7 +60,7 @@ PrinterOutput::PrinterOutput(std::filesystem::path folder, LogFunction log)
     nextPageNumber_ = highestPageNumber(folder_) + 1;
 }
 
-void PrinterOutput::consume(std::span<const std::uint8_t> bytes) {
+void PrinterOutput::receive(std::span<const std::uint8_t> bytes) {
     if (stream_) {
         stream_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         // Flushed at once so that whoever watches the folder sees every byte received.

@@ -19,7 +19,8 @@ inline constexpr std::string_view kStreamFileName = "stream.bin";
 std::string folderNameForPrinter(const std::string& printerName);
 
 // Writes into `folder` (created when missing):
-//   stream.bin   every byte received, appended in arrival order;
+//   stream.bin   every byte received, appended in arrival order and flushed with each call, so
+//                that it can be read while the sender runs and after it died;
 //   page-N.png   each printed page as it completes, N counting on from the highest page
 //                already in the folder, so jobs and runs never overwrite each other.
 // Pages with no dots to show (empty print images) get no picture, and no number.
@@ -29,7 +30,9 @@ class PrinterOutput {
 public:
     PrinterOutput(std::filesystem::path folder, LogFunction log);
 
-    void consume(std::span<const std::uint8_t> bytes);
+    // Bytes as they arrive. One decoder lives as long as the output, so a stream cut off
+    // (a dropped link) goes on where it was with the next bytes.
+    void receive(std::span<const std::uint8_t> bytes);
 
     const std::filesystem::path& folder() const { return folder_; }
     std::uint64_t pagesWritten() const { return pagesWritten_; }

@@ -3,17 +3,34 @@
 
 namespace ble::sim {
 
+namespace {
+
+// A test that writes garbage to the control FIFO gets this many lines about it, then one more.
+constexpr std::uint64_t kMaxControlComplaints = 20;
+// Bad control lines are quoted in the log this far, with unprintable bytes masked.
+constexpr std::size_t kMaxQuotedControlLine = 80;
+
+std::string quoted(const std::string& line) {
+    std::string text = line.substr(0, kMaxQuotedControlLine);
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
+    return "\"" + text + (line.size() > kMaxQuotedControlLine ? "...\"" : "\"");
+}
+
+}  // namespace
+
 SimulatedCentral::SimulatedCentral(asio::io_context& mainQueue, SimulatedRadioSettings settings)
     : Central(mainQueue, CentralState::unknown), settings_(std::move(settings)), advertisingTimer_(mainQueue) {
     for (const SimulatedPrinter& printer : settings_.printers) devices_.push_back(makePrinter(printer));
 }
 
-SimulatedCentral::~SimulatedCentral() = default;
+SimulatedCentral::~SimulatedCentral() { control_.reset(); }
 
 std::shared_ptr<SimulatedCentral> SimulatedCentral::create(asio::io_context& mainQueue,
                                                            SimulatedRadioSettings settings) {
     auto central = std::make_shared<SimulatedCentral>(mainQueue, std::move(settings));
     for (const auto& device : central->devices_) central->attach(device);
+    if (!central->settings_.controlFifo.empty()) central->openControlChannel();
     central->post([](SimulatedCentral& c) {
         c.reportState(c.settings_.poweredOn ? CentralState::poweredOn : CentralState::poweredOff);
     });
@@ -39,7 +56,8 @@ std::shared_ptr<SimulatedPeripheral> SimulatedCentral::makePrinter(const Simulat
             folder = folderNameForPrinter(printer.name) + "-" + std::to_string(suffix);
         output = std::make_unique<PrinterOutput>(settings_.outputFolder / folder, settings_.log);
     }
-    return std::make_shared<SimulatedPeripheral>(mainQueue(), printer.name, printer.settings, std::move(output));
+    return std::make_shared<SimulatedPeripheral>(mainQueue(), printer.name, printer.settings, std::move(output),
+                                                 settings_.log);
 }
 
 // Done after construction: the handler holds the central weakly, as a device may outlive it.
@@ -75,7 +93,7 @@ void SimulatedCentral::stopScan() {
 void SimulatedCentral::advertiseRound(std::uint64_t generation) {
     if (generation != scanGeneration_.load() || state() != CentralState::poweredOn) return;
     for (const auto& device : devices_) {
-        if (device->state() != PeripheralState::disconnected) continue;
+        if (device->state() != PeripheralState::disconnected || !device->inRange()) continue;
         post([device, generation](SimulatedCentral& c) {
             if (generation != c.scanGeneration_.load()) return;
             if (auto delegate = c.delegate()) delegate->didDiscoverPeripheral(c, device, c.settings_.rssi);
@@ -122,12 +140,14 @@ void SimulatedCentral::onConnect(const std::shared_ptr<SimulatedPeripheral>& dev
 }
 
 void SimulatedCentral::finishConnecting(const std::shared_ptr<SimulatedPeripheral>& device) {
-    // A cancel or a power-off in between has already ended the attempt.
-    if (device->state() != PeripheralState::connecting) return;
+    // A cancel or a power-off in between has already ended the attempt; out of range, it
+    // waits for the device to come back.
+    if (device->state() != PeripheralState::connecting || !device->inRange()) return;
     device->completeConnection();
     post([device](SimulatedCentral& c) {
         if (auto delegate = c.delegate()) delegate->didConnect(c, device);
     });
+    device->linkEstablished();
 }
 
 void SimulatedCentral::cancelConnection(const std::shared_ptr<Peripheral>& peripheral) {
@@ -186,10 +206,30 @@ void SimulatedCentral::withDevice(const std::string& name, std::function<void(Si
 
 void SimulatedCentral::dropLink(const std::string& name) {
     post([name](SimulatedCentral& c) {
-        auto device = c.device(name);
-        if (device && device->state() == PeripheralState::connected)
-            c.endLink(device, BleError{"the link was lost"});
+        if (auto device = c.device(name)) c.loseLink(device);
     });
+}
+
+void SimulatedCentral::loseLink(const std::shared_ptr<SimulatedPeripheral>& device) {
+    if (device->state() == PeripheralState::connected) endLink(device, BleError{"the link was lost"});
+}
+
+void SimulatedCentral::setInRange(const std::string& name, bool inRange) {
+    post([name, inRange](SimulatedCentral& c) {
+        if (auto device = c.device(name)) return c.changeRange(device, inRange);
+        c.log("simulated radio: no device named \"" + name + "\"");
+    });
+}
+
+void SimulatedCentral::changeRange(const std::shared_ptr<SimulatedPeripheral>& device, bool inRange) {
+    device->setInRange(inRange);
+    if (!inRange && device->state() == PeripheralState::connected)
+        endLink(device, BleError{"the printer went out of range"});
+    if (inRange && device->state() == PeripheralState::connecting) finishConnecting(device);
+}
+
+void SimulatedCentral::setRate(const std::string& name, std::uint64_t bytesPerSecond) {
+    withDevice(name, [bytesPerSecond](SimulatedPeripheral& d) { d.setRate(bytesPerSecond); });
 }
 
 void SimulatedCentral::failNextConnection(const std::string& name) {
@@ -224,6 +264,49 @@ void SimulatedCentral::notify(const std::string& name, const Uuid& characteristi
     withDevice(name, [characteristic, value = std::move(value)](SimulatedPeripheral& d) mutable {
         d.report(characteristic, std::move(value));
     });
+}
+
+// The channel's thread only posts: every command takes effect on the main queue, in order.
+void SimulatedCentral::openControlChannel() {
+    auto onMainQueue = [&io = mainQueue(), weak = weak_from_this()](auto work) {
+        asio::post(io, [weak, work = std::move(work)] {
+            if (auto central = weak.lock()) work(static_cast<SimulatedCentral&>(*central));
+        });
+    };
+    control_ = std::make_unique<ControlChannel>(
+        settings_.controlFifo.string(),
+        [onMainQueue](std::string line) {
+            onMainQueue([line = std::move(line)](SimulatedCentral& c) { c.applyControlLine(line); });
+        },
+        [onMainQueue](std::string problem) {
+            onMainQueue([problem = std::move(problem)](SimulatedCentral& c) { c.complainAboutControl(problem); });
+        });
+}
+
+void SimulatedCentral::applyControlLine(const std::string& line) {
+    if (line.find_first_not_of(" \t\r") == std::string::npos) return;  // a blank line asks nothing
+    std::string why;
+    const auto command = ControlCommand::parse(line, why);
+    if (!command) return complainAboutControl("control line " + quoted(line) + " ignored: " + why);
+    const auto found = device(command->printer);
+    if (!found) return complainAboutControl("control line " + quoted(line) + " ignored: no device of that name");
+    apply(*command, found);
+}
+
+void SimulatedCentral::apply(const ControlCommand& command, const std::shared_ptr<SimulatedPeripheral>& device) {
+    switch (command.verb) {
+    case ControlCommand::Verb::leave: return changeRange(device, false);
+    case ControlCommand::Verb::comeBack: return changeRange(device, true);
+    case ControlCommand::Verb::drop: return loseLink(device);
+    case ControlCommand::Verb::rate: return device->setRate(command.bytesPerSecond);
+    }
+}
+
+void SimulatedCentral::complainAboutControl(const std::string& problem) {
+    if (controlComplaints_ > kMaxControlComplaints) return;
+    if (++controlComplaints_ > kMaxControlComplaints)
+        return log("simulated radio: further control channel troubles are not logged");
+    log("simulated radio: " + problem);
 }
 
 std::shared_ptr<SimulatedPeripheral> SimulatedCentral::device(const std::string& name) const {

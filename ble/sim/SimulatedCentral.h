@@ -2,6 +2,8 @@
 #pragma once
 
 #include "ble/Central.h"
+#include "ble/sim/ControlChannel.h"
+#include "ble/sim/ControlCommand.h"
 #include "ble/sim/SimulatedPeripheral.h"
 #include "ble/sim/VirtualPrinter.h"
 
@@ -34,6 +36,9 @@ struct SimulatedRadioSettings {
     std::chrono::milliseconds connectionLatency{0};
     int rssi = -50;
     bool poweredOn = true;  // the state the radio reaches just after creation
+    // Where to make the control FIFO whose lines (see ControlCommand) act on the printers;
+    // empty: no control channel.
+    std::filesystem::path controlFifo{};
     LogFunction log;
 };
 
@@ -47,6 +52,9 @@ struct SimulatedRadioSettings {
 //   advertisingInterval, the first round at once; connected devices do not advertise.
 // - Printers offer the service and characteristics of PrinterGatt. A bare advertiser
 //   connects but offers no service.
+// - Devices are independent: several may be connected, written and dropped at once.
+// - A device out of range does not advertise, and a connection request to it stays pending
+//   (connecting) until it comes back or is cancelled.
 //
 // Test controls below may be called from any thread; like the operations they take effect
 // on the main queue in call order. Controls naming a device act on the first device with
@@ -69,6 +77,11 @@ public:
     void addPrinter(SimulatedPrinter printer);
     void addAdvertiser(std::optional<std::string> name);  // no name: advertises without one
     void dropLink(const std::string& name);               // didDisconnect with an error
+    // Out of range: the link ends (didDisconnect with an error) and advertising stops; back in
+    // range: advertising resumes and a pending connection completes. The printer keeps what
+    // it has buffered either way.
+    void setInRange(const std::string& name, bool inRange);
+    void setRate(const std::string& name, std::uint64_t bytesPerSecond);  // 0: consumes at once
     void failNextConnection(const std::string& name);     // didFailToConnect instead of didConnect
     void setGrantingCredits(const std::string& name, bool granting);
     void setMtu(const std::string& name, std::uint16_t mtu);     // reported on FF03 at once
@@ -94,6 +107,12 @@ private:
     void finishConnecting(const std::shared_ptr<SimulatedPeripheral>& device);
     void endLink(const std::shared_ptr<SimulatedPeripheral>& device, std::optional<BleError> error);
     void powerOff();
+    void openControlChannel();
+    void applyControlLine(const std::string& line);
+    void changeRange(const std::shared_ptr<SimulatedPeripheral>& device, bool inRange);
+    void loseLink(const std::shared_ptr<SimulatedPeripheral>& device);
+    void apply(const ControlCommand& command, const std::shared_ptr<SimulatedPeripheral>& device);
+    void complainAboutControl(const std::string& problem);
     void log(const std::string& line) const;
 
     SimulatedRadioSettings settings_;
@@ -104,6 +123,9 @@ private:
     // advertisements already queued for the old one are not delivered.
     std::atomic<std::uint64_t> scanGeneration_{0};
     std::atomic<bool> scanning_{false};
+    std::uint64_t controlComplaints_ = 0;  // main queue
+    // Last member: its thread stops before anything it posts work for goes.
+    std::unique_ptr<ControlChannel> control_;
 };
 
 }  // namespace ble::sim

@@ -7,22 +7,25 @@ namespace ble::sim {
 
 namespace {
 
-// What the simulated link carries in one write: ATT MTU 247 less the 3-byte header, and
-// the longest attribute value for writes with response.
-constexpr std::size_t kMaxWriteWithoutResponse = 244;
-constexpr std::size_t kMaxWriteWithResponse = 512;
+// A stream of oversized writes would otherwise log one line per chunk.
+constexpr std::uint64_t kMaxOversizedWriteLogLines = 10;
 
 BleError notConnected() { return BleError{"the peripheral is not connected"}; }
 
 }  // namespace
 
 SimulatedPeripheral::SimulatedPeripheral(asio::io_context& mainQueue, std::string name, PrinterSettings settings,
-                                         std::unique_ptr<PrinterOutput> output)
-    : Peripheral(std::move(name)), mainQueue_(mainQueue), output_(std::move(output)), consumeTimer_(mainQueue) {
+                                         std::unique_ptr<PrinterOutput> output, LogFunction log)
+    : Peripheral(std::move(name)),
+      mainQueue_(mainQueue),
+      maxWriteWithoutResponse_(settings.maxWriteLength),
+      log_(std::move(log)),
+      output_(std::move(output)),
+      consumeTimer_(mainQueue) {
     printer_ = std::make_unique<VirtualPrinter>(
         settings, [this](const Uuid& characteristic, Bytes value) { deliverNotification(characteristic, std::move(value)); },
         [this](std::span<const std::uint8_t> bytes) {
-            if (output_) output_->consume(bytes);
+            if (output_) output_->receive(bytes);
         });
     service_ = std::make_shared<Service>(PrinterGatt::service(), true);
     for (const auto& layout : PrinterGatt::characteristics())
@@ -97,8 +100,10 @@ void SimulatedPeripheral::setNotifyValue(bool enabled, const std::shared_ptr<Cha
     });
 }
 
+// A write with response may be a long write, up to the longest attribute value; one without
+// response must fit in a single packet of the link.
 std::size_t SimulatedPeripheral::maximumWriteValueLength(WriteType type) const {
-    return type == WriteType::withResponse ? kMaxWriteWithResponse : kMaxWriteWithoutResponse;
+    return type == WriteType::withResponse ? kMaxAttributeLength : maxWriteWithoutResponse_;
 }
 
 void SimulatedPeripheral::writeValue(Bytes value, const std::shared_ptr<Characteristic>& characteristic,
@@ -127,13 +132,35 @@ void SimulatedPeripheral::onWrite(const Bytes& value, const std::shared_ptr<Char
         return;
     }
     if (own->uuid() == PrinterGatt::data()) {
-        printer_->dataWritten(value);
-        scheduleConsumption();
-        if (printer_->takeLinkDropRequest() && linkLossHandler_) linkLossHandler_();
+        onDataWrite(value);
     } else {
         printer_->commandWritten(value);
     }
     if (withResponse) deliverWrite(own, std::nullopt);
+}
+
+void SimulatedPeripheral::onDataWrite(const Bytes& value) {
+    if (!printer_->dataWritten(value)) {
+        if (oversizedLogged_ >= kMaxOversizedWriteLogLines) return;
+        const std::string printer = "virtual printer " + name().value_or("");
+        log(printer + ": dropped a write of " + std::to_string(value.size()) + " bytes, longer than the link's " +
+            std::to_string(maxWriteWithoutResponse_));
+        if (++oversizedLogged_ == kMaxOversizedWriteLogLines) log(printer + ": further oversized writes are not logged");
+        return;
+    }
+    scheduleConsumption();
+    if (printer_->takeLinkDropRequest() && linkLossHandler_) linkLossHandler_();
+}
+
+void SimulatedPeripheral::setRate(std::uint64_t bytesPerSecond) {
+    if (!printer_) return;
+    printer_->setRate(bytesPerSecond);
+    // The chunk being printed starts over at the new rate rather than finish at the old one.
+    ++consumeGeneration_;
+    consumeTimer_.cancel();
+    consuming_ = false;
+    printedUntil_ = std::chrono::steady_clock::now();
+    scheduleConsumption();
 }
 
 // Printing is paced by absolute deadlines, so that timer latency does not slow the rate.
@@ -148,15 +175,20 @@ void SimulatedPeripheral::scheduleConsumption() {
                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(*delay);
         consuming_ = true;
         consumeTimer_.expires_at(printedUntil_);
-        consumeTimer_.async_wait([weak = weak_from_this()](const std::error_code& error) {
+        const std::uint64_t generation = consumeGeneration_;
+        consumeTimer_.async_wait([weak = weak_from_this(), generation](const std::error_code& error) {
             auto peripheral = std::static_pointer_cast<SimulatedPeripheral>(weak.lock());
-            if (!peripheral || error) return;
+            if (!peripheral || error || generation != peripheral->consumeGeneration_) return;
             peripheral->consuming_ = false;
             peripheral->printer_->consumeNext();
             peripheral->scheduleConsumption();
         });
         return;
     }
+}
+
+void SimulatedPeripheral::linkEstablished() {
+    if (printer_ && printer_->linkEstablished()) characteristics_.at(PrinterGatt::credit())->setNotifying(true);
 }
 
 void SimulatedPeripheral::endLink() {
@@ -209,6 +241,10 @@ void SimulatedPeripheral::deliverWrite(const std::shared_ptr<Characteristic>& ch
     post([characteristic, error = std::move(error)](SimulatedPeripheral& p) {
         if (auto delegate = p.delegate()) delegate->didWriteValue(p.self(), characteristic, error);
     });
+}
+
+void SimulatedPeripheral::log(const std::string& line) const {
+    if (log_) log_(line);
 }
 
 }  // namespace ble::sim

@@ -22,9 +22,10 @@ class SimulatedCentral;
 // members below the public Peripheral ones are the radio's and run on the main queue only.
 class SimulatedPeripheral : public Peripheral {
 public:
-    // A virtual printer; `output` may be null (nothing is written anywhere).
+    // A virtual printer; `output` may be null (nothing is written anywhere). `log` takes the
+    // printer's own lines (writes the link lost), on the main queue.
     SimulatedPeripheral(asio::io_context& mainQueue, std::string name, PrinterSettings settings,
-                        std::unique_ptr<PrinterOutput> output);
+                        std::unique_ptr<PrinterOutput> output, LogFunction log);
     // A device that advertises `name` (or nothing) and offers no services.
     SimulatedPeripheral(asio::io_context& mainQueue, std::optional<std::string> name);
     ~SimulatedPeripheral() override;
@@ -41,9 +42,18 @@ public:
     const PrinterOutput* output() const { return output_.get(); }
     void beginConnecting() { setState(PeripheralState::connecting); }
     void completeConnection() { setState(PeripheralState::connected); }
+    // Right after the connected callback is queued: a printer that keeps its FF03
+    // subscription across links reports on it now, behind that callback.
+    void linkEstablished();
     // Ends the link: subscriptions and discovered services go, reports not yet delivered
-    // are dropped. The printer keeps printing what it has buffered.
+    // are dropped. The printer keeps printing what it has buffered, and its command stream
+    // goes on with the next link's bytes where this one left it, as a printer's firmware does.
     void endLink();
+    // Out of range a device neither advertises nor completes a connection; the radio asks.
+    bool inRange() const { return inRange_; }
+    void setInRange(bool inRange) { inRange_ = inRange; }
+    // The printer's consumption rate in bytes per second (0: at once), from the chunk it is on.
+    void setRate(std::uint64_t bytesPerSecond);
     // The next `count` connection attempts fail.
     void failConnections(int count) { failuresToCome_ += count; }
     bool takeConnectionFailure();
@@ -62,19 +72,27 @@ private:
                       std::optional<BleError> error);
     void deliverWrite(const std::shared_ptr<Characteristic>& characteristic, std::optional<BleError> error);
     void onWrite(const Bytes& value, const std::shared_ptr<Characteristic>& characteristic, WriteType type);
+    void onDataWrite(const Bytes& value);
     void scheduleConsumption();
+    void log(const std::string& line) const;
 
     asio::io_context& mainQueue_;
+    // Fixed at construction: read from any thread through maximumWriteValueLength.
+    const std::size_t maxWriteWithoutResponse_ = kMaxAttributeLength;
+    LogFunction log_;
     std::unique_ptr<PrinterOutput> output_;
     std::unique_ptr<VirtualPrinter> printer_;
     std::shared_ptr<Service> service_;  // null for a bare advertiser
     std::map<Uuid, std::shared_ptr<Characteristic>> characteristics_;
     asio::steady_timer consumeTimer_;
     bool consuming_ = false;
+    std::uint64_t consumeGeneration_ = 0;  // a rate change outdates the wait in progress
     std::chrono::steady_clock::time_point printedUntil_{};
     std::uint64_t linkGeneration_ = 0;
     int failuresToCome_ = 0;
     std::uint64_t droppedWrites_ = 0;
+    std::uint64_t oversizedLogged_ = 0;
+    bool inRange_ = true;
     std::function<void()> linkLossHandler_;
 };
 

@@ -1,4 +1,4 @@
-// Credit grants, MTU and status reports and paced consumption of a virtual label printer.
+// Credit grants, MTU and status reports and the paced buffer of a virtual label printer.
 #include "ble/sim/VirtualPrinter.h"
 
 #include <algorithm>
@@ -9,7 +9,7 @@ namespace ble::sim {
 namespace {
 
 constexpr std::uint64_t kMaxCreditsPerReport = 255;  // the count is one byte
-constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+constexpr std::uint64_t kNanosecondsPerSecond = 1'000'000'000;
 
 }  // namespace
 
@@ -24,23 +24,33 @@ const std::vector<PrinterGatt::CharacteristicLayout>& PrinterGatt::characteristi
     return layout;
 }
 
-VirtualPrinter::VirtualPrinter(PrinterSettings settings, NotifyFunction notify, ConsumeFunction consume)
-    : settings_(settings), notify_(std::move(notify)), consume_(std::move(consume)) {}
+VirtualPrinter::VirtualPrinter(PrinterSettings settings, NotifyFunction notify, ReceiveFunction receive)
+    : settings_(settings), notify_(std::move(notify)), receive_(std::move(receive)) {}
 
 void VirtualPrinter::setNotifying(const Uuid& characteristic, bool enabled) {
     if (!enabled) {
         notifying_.erase(characteristic);
         return;
     }
-    // A repeated subscription changes nothing: the grants already made still stand.
+    // A repeated subscription changes nothing, and one renewed on the same link grants only
+    // what is free beside the credits still out: a grant is never made twice.
     if (!notifying_.insert(characteristic).second) return;
     if (characteristic != PrinterGatt::credit()) return;
-    outstanding_ = 0;
     setMtu(settings_.mtu);
     grantFreeSlots(true);
 }
 
-void VirtualPrinter::dataWritten(Bytes chunk) {
+bool VirtualPrinter::linkEstablished() {
+    if (!settings_.notifiesBeforeSubscribe) return false;
+    setNotifying(PrinterGatt::credit(), true);
+    return true;
+}
+
+bool VirtualPrinter::dataWritten(const Bytes& chunk) {
+    if (chunk.size() > settings_.maxWriteLength) {
+        ++stats_.oversizedWrites;
+        return false;
+    }
     ++stats_.dataWrites;
     stats_.dataBytes += chunk.size();
     if (outstanding_ == 0) {
@@ -49,11 +59,13 @@ void VirtualPrinter::dataWritten(Bytes chunk) {
     } else {
         --outstanding_;
     }
-    buffered_.push_back(std::move(chunk));
+    buffered_.push_back(chunk.size());
+    if (receive_) receive_(chunk);
     if (settings_.dropLinkAfterBytes != 0 && !linkDropDone_ && stats_.dataBytes >= settings_.dropLinkAfterBytes) {
         linkDropDone_ = true;
         linkDropPending_ = true;
     }
+    return true;
 }
 
 void VirtualPrinter::commandWritten(const Bytes&) { ++stats_.commandWrites; }
@@ -71,17 +83,15 @@ void VirtualPrinter::linkDropped() {
 std::optional<std::chrono::nanoseconds> VirtualPrinter::nextConsumeDelay() const {
     if (buffered_.empty()) return std::nullopt;
     if (settings_.bytesPerSecond == 0) return std::chrono::nanoseconds{0};
-    const auto bytes = static_cast<std::int64_t>(buffered_.front().size());
-    return std::chrono::nanoseconds{bytes * kNanosecondsPerSecond /
-                                    static_cast<std::int64_t>(settings_.bytesPerSecond)};
+    // Unsigned, so that any rate a test asks for (up to 2^64 - 1) gives a delay from 0 up.
+    const std::uint64_t nanoseconds = buffered_.front() * kNanosecondsPerSecond / settings_.bytesPerSecond;
+    return std::chrono::nanoseconds{static_cast<std::int64_t>(nanoseconds)};
 }
 
 void VirtualPrinter::consumeNext() {
     if (buffered_.empty()) return;
-    Bytes chunk = std::move(buffered_.front());
+    stats_.bytesConsumed += buffered_.front();
     buffered_.pop_front();
-    stats_.bytesConsumed += chunk.size();
-    if (consume_) consume_(chunk);
     grantFreeSlots(false);
 }
 

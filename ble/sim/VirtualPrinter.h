@@ -1,11 +1,12 @@
 // The GATT behaviour of a label printer, without any radio I/O: credits, MTU, status and
-// error reports, and the pace at which it consumes job data.
+// error reports, and the pace at which it frees its buffer for more job data.
 #pragma once
 
 #include "ble/BleTypes.h"
 #include "ble/Uuid.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -43,6 +44,8 @@ inline constexpr std::uint8_t kCreditReport = 0x01;
 inline constexpr std::uint8_t kMtuReport = 0x02;
 inline constexpr std::uint8_t kStatusReport = 0xFF;
 inline constexpr std::string_view kFirmwareText = "SIM-1.0";
+// The longest attribute value: the most a link can carry in one write.
+inline constexpr std::uint16_t kMaxAttributeLength = 512;
 
 struct PrinterSettings {
     std::uint16_t mtu = 182;          // chunk length the printer reports
@@ -51,35 +54,49 @@ struct PrinterSettings {
     std::uint64_t bytesPerSecond = 0; // consumption rate; 0 consumes at once
     std::uint64_t creditLimit = 0;    // no more grants after this many credits in all; 0: no limit
     std::uint64_t dropLinkAfterBytes = 0;  // ask the radio once to drop the link after this many data bytes; 0: never
+    // The longest data write the link carries (its maximumWriteValueLength without response);
+    // a longer one is lost on the way, as on the air, and only counted.
+    std::uint16_t maxWriteLength = kMaxAttributeLength;
+    // At each connection the printer acts as if notifications on FF03 were already on (a
+    // stack may restore a bonded central's subscription by itself): it reports its MTU and
+    // grants its free slots before the central has even discovered the characteristic.
+    bool notifiesBeforeSubscribe = false;
 };
 
 struct PrinterStats {
     std::uint64_t dataWrites = 0;
     std::uint64_t dataBytes = 0;
     std::uint64_t overrunWrites = 0;  // data writes made without a credit
+    std::uint64_t oversizedWrites = 0;  // data writes longer than maxWriteLength, lost on the link
     std::uint64_t commandWrites = 0;
     std::uint64_t creditsGranted = 0;
     std::uint64_t bytesConsumed = 0;
 };
 
 // Not thread-safe: one queue drives a printer. Reports go out through `notify`, synchronously,
-// only on characteristics whose notifications are on; consumed job bytes go to `consume` in
-// the order they were written.
+// only on characteristics whose notifications are on. Job bytes go to `receive` as each write
+// arrives, in the order written: what a printer has received it prints, even if the sender
+// goes away. The consumption rate only decides when buffer slots come free for new credits.
 class VirtualPrinter {
 public:
     using NotifyFunction = std::function<void(const Uuid& characteristic, Bytes value)>;
-    using ConsumeFunction = std::function<void(std::span<const std::uint8_t> bytes)>;
+    using ReceiveFunction = std::function<void(std::span<const std::uint8_t> bytes)>;
 
-    VirtualPrinter(PrinterSettings settings, NotifyFunction notify, ConsumeFunction consume);
+    VirtualPrinter(PrinterSettings settings, NotifyFunction notify, ReceiveFunction receive);
 
     // GATT events from the radio.
-    // Turning FF03 on reports the MTU (02 lo hi) and grants the free buffer slots (01 nn).
+    // Turning FF03 on reports the MTU (02 lo hi) and grants the free buffer slots (01 nn);
+    // turning it on again while it is on changes nothing.
     void setNotifying(const Uuid& characteristic, bool enabled);
-    void dataWritten(Bytes chunk);
+    // A new link is up. True when the printer turned FF03 on by itself (notifiesBeforeSubscribe):
+    // it has then reported its MTU and granted its free slots.
+    bool linkEstablished();
+    // False when the chunk is longer than the link carries: it never reached the printer.
+    bool dataWritten(const Bytes& chunk);
     void commandWritten(const Bytes& value);
     // The value a read returns; empty for a characteristic that cannot be read.
     std::optional<Bytes> read(const Uuid& characteristic) const;
-    // Subscriptions and outstanding grants end with the link; buffered data is still printed.
+    // Subscriptions and outstanding grants end with the link; what arrived stays buffered.
     void linkDropped();
 
     // Consumption, driven by the owner's clock.
@@ -92,6 +109,8 @@ public:
     // Test controls.
     void setGrantingCredits(bool granting);
     void setMtu(std::uint16_t mtu);
+    // Bytes per second from the next buffered chunk on; 0 consumes at once.
+    void setRate(std::uint64_t bytesPerSecond) { settings_.bytesPerSecond = bytesPerSecond; }
     void reportStatus(std::uint8_t status);        // FF ss on FF01
     void reportError(const std::string& text);      // the text on FF01
     // Sends `value` on `characteristic` if its notifications are on; false otherwise.
@@ -107,9 +126,9 @@ private:
 
     PrinterSettings settings_;
     NotifyFunction notify_;
-    ConsumeFunction consume_;
+    ReceiveFunction receive_;
     std::set<Uuid> notifying_;
-    std::deque<Bytes> buffered_;
+    std::deque<std::size_t> buffered_;  // lengths of the chunks received and not yet printed
     std::uint64_t outstanding_ = 0;  // credits granted and not yet spent
     bool granting_ = true;
     bool linkDropDone_ = false;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -55,40 +56,41 @@ void writeFile(const std::string& path, const std::string& content, unsigned mod
     chmod(path.c_str(), mode);
 }
 
+// A temporary root with tmp, var/log/cups, (var/run) and the reply channel the agent makes;
+// removed with the last backend run in it.
+struct TestRoot {
+    explicit TestRoot(bool withRunFolder)
+    {
+        if (mkdtemp(path.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        for (const char* folder : {"/tmp", "/var/log/cups", withRunFolder ? "/var/run" : "/tmp"})
+            std::filesystem::create_directories(path + folder);
+        mkfifo((path + "/tmp/cups-bluetooth-read").c_str(), 0666);
+    }
+    ~TestRoot() { std::filesystem::remove_all(path); }
+    std::string path = "/tmp/pb-backend-test.XXXXXX";  // made unique by the constructor
+    int runs = 0;
+};
+
 // The backend started with `argv` (argv[0] as CUPS gives it) and the job bytes `input` on
-// standard input, in a temporary root with tmp, var/log/cups, (var/run) and the reply channel
-// the agent makes; standard output and error go to files under the root. The agent's end is
-// scripted through readCommand, readPrintData and reply, each waiting at most `limit`. At
-// destruction the backend is killed if still running and the root removed.
+// standard input, in a temporary root of its own or in another run's (sharing its channels,
+// lock and log); standard output and error go to files of its own under the root. The agent's
+// end is scripted through readCommand, readPrintData and reply, each waiting at most `limit`.
+// At destruction the backend is killed if still running and the root removed with its last run.
 class BackendRun {
 public:
     explicit BackendRun(const std::string& input, std::vector<std::string> argv = kJobArguments, bool withRunFolder = true)
+        : BackendRun(std::make_shared<TestRoot>(withRunFolder), input, std::move(argv))
     {
-        if (mkdtemp(root_.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        for (const char* folder : {"/tmp", "/var/log/cups", withRunFolder ? "/var/run" : "/tmp"})
-            std::filesystem::create_directories(root_ + folder);
-        mkfifo(path("/tmp/cups-bluetooth-read").c_str(), 0666);
-        writeFile(path("/job-input"), input);
-        setenv("PELLBLUETOOTH_ROOT", root_.c_str(), 1);  // for the child; this process never reads it
-        std::vector<char*> args;
-        for (auto& argument : argv)
-            args.push_back(argument.data());
-        args.push_back(nullptr);
-        const std::string in = path("/job-input"), out = path("/stdout"), err = path("/stderr");
-        if ((pid_ = fork()) == 0) {
-            dup2(open(in.c_str(), O_RDONLY), 0);
-            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-            execv(PB_BACKEND_PATH, args.data());
-            _exit(127);
-        }
+    }
+    BackendRun(const BackendRun& sameRoot, const std::string& input, std::vector<std::string> argv = kJobArguments)
+        : BackendRun(sameRoot.rootFolder_, input, std::move(argv))
+    {
     }
     ~BackendRun()
     {
         if (!status_ && pid_ > 0)
             kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-        std::filesystem::remove_all(root_);
     }
     std::string path(const std::string& absolute) const { return root_ + absolute; }
 
@@ -101,8 +103,8 @@ public:
         }, limit);
         return status_;
     }
-    std::string output() const { return readFile(path("/stdout")); }
-    std::string errors() const { return readFile(path("/stderr")); }
+    std::string output() const { return readFile(path("/stdout" + own_)); }
+    std::string errors() const { return readFile(path("/stderr" + own_)); }
     std::string log() const { return readFile(path("/var/log/cups/pellbluetooth.log")); }
     pid_t pid() const { return pid_; }
 
@@ -123,6 +125,25 @@ public:
     }
 
 private:
+    BackendRun(std::shared_ptr<TestRoot> root, const std::string& input, std::vector<std::string> argv)
+        : rootFolder_(std::move(root)), root_(rootFolder_->path), own_(std::to_string(++rootFolder_->runs))
+    {
+        writeFile(path("/job-input" + own_), input);
+        setenv("PELLBLUETOOTH_ROOT", root_.c_str(), 1);  // for the child; this process never reads it
+        std::vector<char*> args;
+        for (auto& argument : argv)
+            args.push_back(argument.data());
+        args.push_back(nullptr);
+        const std::string in = path("/job-input" + own_), out = path("/stdout" + own_), err = path("/stderr" + own_);
+        if ((pid_ = fork()) == 0) {
+            dup2(open(in.c_str(), O_RDONLY), 0);
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            execv(PB_BACKEND_PATH, args.data());
+            _exit(127);
+        }
+    }
+
     std::optional<std::string> readOneWriter(const std::string& suffix, Clock::duration limit)
     {
         const auto deadline = Clock::now() + limit;
@@ -150,18 +171,21 @@ private:
         return text;
     }
 
-    std::string root_ = "/tmp/pb-backend-test.XXXXXX";  // made unique by the constructor
+    std::shared_ptr<TestRoot> rootFolder_;
+    std::string root_;
+    std::string own_;  // tells this run's files from the other runs' in the root
     pid_t pid_ = -1;
     std::optional<int> status_;
 };
 
-// The job the agent is handed (as hex text), how the backend was started, the reply ending it
-// and the backend's exit status.
+// The job the agent is handed (as hex text), how the backend was started, the reply ending it,
+// the backend's exit status, the lines CUPS gets (one block) and a log line to find.
 struct HandOver {
     std::string name, input, hexText;
     bool handStarted;  // the backend's own path before the URI
     std::string finalReply;
     int exitStatus;
+    std::string cupsLines, logLine = {};
 };
 
 void PrintTo(const HandOver& c, std::ostream* out) { *out << c.name; }  // not the bytes of the struct
@@ -178,27 +202,46 @@ TEST_P(BackendHandOver, SendsDoPrintAndTheJobAsHexTextAndEndsAsTheStatusSays)
     EXPECT_EQ(job.readPrintData(), c.hexText);
     ASSERT_TRUE(job.reply(c.finalReply));
     EXPECT_EQ(job.waitExit(10s), c.exitStatus);
-    const std::string outcome = c.exitStatus == 0 ? "Print job finished" : "Print job failed";
-    EXPECT_TRUE(has(job.output(), outcome + "\n\n"));
-    EXPECT_TRUE(has(job.errors(), (c.exitStatus == 0 ? "INFO: " : "ERROR: ") + outcome + "\n"));
-    // Pairs after "status finished" are not handled.
+    EXPECT_TRUE(has(job.errors(), c.cupsLines)) << job.errors();
+    if (c.exitStatus <= 1) {
+        const std::string outcome = c.exitStatus == 0 ? "Print job finished" : "Print job failed";
+        EXPECT_TRUE(has(job.output(), outcome + "\n\n"));
+    }
+    // Pairs after "status finished" are not handled, and a job run answers no discovery report.
     EXPECT_FALSE(has(job.output(), "direct "));
     for (const std::string& line : std::vector<std::string>{"bluetooth start", "setupFIFOs......", "Created FIFO at: ",
                                                             "bluetooth print job", "Wrote message: doPrint pellbluetooth://KRV38-A1B2",
-                                                            "Wrote print data messa finish", "Hex string: " + c.hexText + "\n"})
+                                                            "Wrote print data messa finish", "Hex string: " + c.hexText + "\n", c.logLine})
         EXPECT_TRUE(has(job.log(), line)) << line;
-    struct stat status {};
-    ASSERT_EQ(stat(job.path("/var/run/cups-bluetooth").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0666u);
+    EXPECT_FALSE(has(job.log(), "addPrint"));
+    for (const char* channel : {"/var/run/cups-bluetooth", "/var/run/cups-bluetooth.lock"}) {
+        struct stat status {};
+        ASSERT_EQ(stat(job.path(channel).c_str(), &status), 0) << channel;
+        EXPECT_EQ(status.st_mode & 0777, 0666u) << channel;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Jobs, BackendHandOver,
-                         ::testing::Values(HandOver{"Escape", std::string("\x1b\x40\x0a", 3), "1b400a", false, "status finished", 0},
-                                           HandOver{"ZeroBytes", "", "", false, "status finished", 0},
-                                           HandOver{"HandStarted", "x", "78", true, "status FINISHED", 0},
-                                           HandOver{"PairsAfterFinished", "a", "61", false, "status finished querycallback KRV38-B ", 0},
-                                           HandOver{"StatusError", "a", "61", false, "status error", 1}),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, BackendHandOver,
+    ::testing::Values(
+        HandOver{"Escape", std::string("\x1b\x40\x0a", 3), "1b400a", false, "status finished", 0, "INFO: Print job finished\n"},
+        HandOver{"ZeroBytes", "", "", false, "status finished", 0, "INFO: Print job finished\n"},
+        HandOver{"HandStarted", "x", "78", true, "status FINISHED", 0, "INFO: Print job finished\n"},
+        HandOver{"PairsAfterFinished", "a", "61", false, "status finished querycallback KRV38-B ", 0, "INFO: Print job finished\n"},
+        HandOver{"StatusError", "a", "61", false, "status error", 1, "ERROR: Print job failed\n"},
+        HandOver{"NotInRange", "a", "61", false, "status queued status connecting status connecting status not_in_range ", 6,
+                 "INFO: Waiting for earlier jobs to the printer\nINFO: Waiting for the printer to come in range\n"
+                 "INFO: The printer is not in range; the job will be retried\n"},
+        // Repeated reports repeat no line; a malformed detail is logged and left out.
+        HandOver{"Progress", "a", "61", false,
+                 "querycallback KRV38-C status sending progress 0/200 pages 0 status sending progress 50/200 pages 1 "
+                 "status sending progress 50/200 pages 1 status sending progress 9/x pages 2 status finished",
+                 0,
+                 "INFO: Sending to the printer: 0% (0 of 200 bytes)\n"
+                 "INFO: Sending to the printer: 25% (50 of 200 bytes)\nATTR: job-impressions-completed=1\n"
+                 "ATTR: job-impressions-completed=2\nINFO: Print job finished\n",
+                 "Discovery report for KRV38-C ignored: this run prints a job"}),
+    [](const auto& info) { return info.param.name; });
 
 // utime + stime of `pid` in clock ticks: fields 14 and 15 of /proc/<pid>/stat.
 long cpuTicks(pid_t pid)
@@ -213,9 +256,11 @@ TEST(BackendJob, StaleFinishedIsIgnoredBusyIsAnsweredWaitingUsesNoCpuAndPaperOut
 {
     BackendRun job("ab");
     ASSERT_TRUE(job.readCommand());
-    // A "finished" before the print data is written is about some earlier job.
+    // A "finished" or a report before the print data is written is about some earlier job.
     ASSERT_TRUE(job.reply("status finished"));
     ASSERT_TRUE(waitUntil([&] { return has(job.log(), "Ignored \"status finished\""); }, 5s));
+    ASSERT_TRUE(job.reply("status not_in_range "));
+    ASSERT_TRUE(waitUntil([&] { return has(job.log(), "Ignored \"status not_in_range\""); }, 5s));
     EXPECT_EQ(job.readPrintData(), "6162");
     // A writer that comes and goes is what made a naive reply loop spin.
     ASSERT_TRUE(job.reply("status Busy"));
@@ -268,6 +313,61 @@ TEST(BackendJob, UnansweredJobsEndWhenTheStatusWaitRunsOut)
     EXPECT_FALSE(std::filesystem::exists(noChannels.path("/var/run")));
 }
 
+// Reports every 2 s hold the job past the 30-second wait; once they stop it ends by itself.
+TEST(BackendJob, ReportsKeepAJobWaitingPastTheStatusWait)
+{
+    BackendRun job("a");
+    ASSERT_TRUE(job.readCommand() && job.readPrintData());
+    const auto start = Clock::now();
+    for (int sent = 0; Clock::now() - start < kStatusWait + 4s; sent += 10) {
+        ASSERT_TRUE(job.reply("status sending progress " + std::to_string(sent) + "/1000 pages 0 "));
+        ASSERT_FALSE(job.waitExit(2s)) << job.errors();  // also the agent's pace
+    }
+    EXPECT_TRUE(has(job.log(), "The status wait is over, but the agent reports on the job"));
+    ASSERT_TRUE(job.reply("status finished"));
+    EXPECT_EQ(job.waitExit(10s), 0);
+    EXPECT_FALSE(has(job.errors(), "timed out"));
+}
+
+TEST(BackendJob, AnAgentThatFallsSilentAfterReportingIsTakenForDeadAndTheJobRetried)
+{
+    constexpr auto kSilenceLimit = 10s;
+    BackendRun job("a");
+    ASSERT_TRUE(job.readCommand() && job.readPrintData());
+    ASSERT_TRUE(job.reply("status queued "));
+    ASSERT_FALSE(job.waitExit(2s));
+    ASSERT_TRUE(job.reply("status connecting "));
+    const auto lastReport = Clock::now();
+    EXPECT_EQ(job.waitExit(kSilenceLimit + kSlack), 6);
+    EXPECT_GE(Clock::now() - lastReport, kSilenceLimit - 500ms);
+    EXPECT_TRUE(has(job.errors(), "ERROR: The Bluetooth agent stopped reporting on the job; it will be retried\n"));
+}
+
+// Runs that find the channel taken wait their turn and send nothing meanwhile; SIGTERM ends a
+// waiting run quietly, and cancels a job that has been handed over.
+TEST(BackendLock, OneRunAtATimeUsesTheChannelAndSigtermCancelsOnlyAJobHandedOver)
+{
+    const std::string waitingLine = "INFO: Waiting for another job to finish sending to the printers\n";
+    BackendRun first("a");
+    ASSERT_EQ(first.readCommand(), "doPrint pellbluetooth://KRV38-A1B2");
+    BackendRun second(first, "b"), third(first, "c");
+    ASSERT_TRUE(waitUntil([&] { return has(second.errors(), waitingLine) && has(third.errors(), waitingLine); }, 10s));
+    kill(third.pid(), SIGTERM);
+    EXPECT_EQ(third.waitExit(5s), 128 + SIGTERM);
+    EXPECT_EQ(first.readPrintData(), "61");
+    EXPECT_FALSE(first.readCommand(1s)) << "a waiting run sent something";
+    ASSERT_TRUE(first.reply("status finished"));
+    EXPECT_EQ(first.waitExit(10s), 0);
+
+    EXPECT_EQ(second.readCommand(), "doPrint pellbluetooth://KRV38-A1B2");
+    EXPECT_EQ(second.readPrintData(), "62");
+    kill(second.pid(), SIGTERM);
+    EXPECT_EQ(second.readCommand(), "cancelPrint pellbluetooth://KRV38-A1B2");
+    EXPECT_EQ(second.waitExit(5s), 0);
+    EXPECT_TRUE(has(second.errors(), "INFO: Job cancelled\n"));
+    EXPECT_TRUE(has(second.log(), "The agent took the cancel of the job"));
+}
+
 std::vector<std::string> deviceLines(const std::string& output)
 {
     std::vector<std::string> lines;
@@ -278,15 +378,18 @@ std::vector<std::string> deviceLines(const std::string& output)
     return lines;
 }
 
-TEST(BackendListing, PrintsSafeDeviceLinesAnnouncesPrintersLaterAndQueriesAgainOnlyForServedQueues)
+TEST(BackendListing, PrintsSafeDeviceLinesAnnouncesPrintersLaterQueriesAgainOnlyForServedQueuesAndHoldsTheChannelForItsWindow)
 {
+    constexpr auto kListingWindow = 15s;
     BackendRun backend("", {"/usr/lib/cups/backend/pellbluetooth"});
     const std::string seenLocale = backend.path("/lpstat-locale");
     writeFile(backend.path("/usr/bin/lpstat"),
               "#!/bin/sh\necho \"$LC_ALL $1\" > '" + seenLocale + "'\necho 'device for KRV38-A1: pellbluetooth://KRV38-A1'\n", 0755);
     EXPECT_EQ(backend.readCommand(), "query bluetoothdevice");
-
     const auto sent = Clock::now();
+    BackendRun job(backend, "a");
+    ASSERT_TRUE(waitUntil([&] { return has(job.errors(), "INFO: Waiting for another job to finish sending to the printers\n"); }, 10s));
+
     ASSERT_TRUE(backend.reply("querycallback KRV38-A1B2 querycallback \tQMT53H-7\n "));
     ASSERT_TRUE(waitUntil([&] { return deviceLines(backend.output()).size() == 2; }, 5s));
     // A name with a line feed inside could forge a second device line.
@@ -301,15 +404,17 @@ TEST(BackendListing, PrintsSafeDeviceLinesAnnouncesPrintersLaterAndQueriesAgainO
               std::string::npos);
     EXPECT_NE(backend.log().find("Bad\\x22Quote"), std::string::npos);
 
-    // The three announcements, each in its own write (they may reach us joined).
+    // The three announcements, each in its own write (they may reach us joined, and writes due
+    // at the same moment in either order).
     std::string commands;
-    while (commands.find("addPrint no-model-9 ") == std::string::npos) {
+    const auto announced = [&](const char* name) { return commands.find(std::string("addPrint ") + name + " ") != std::string::npos; };
+    while (!announced("KRV38-A1B2") || !announced("QMT53H-7") || !announced("no-model-9")) {
         auto text = backend.readCommand(10s);
         ASSERT_TRUE(text) << "announcements so far: " << commands;
         EXPECT_TRUE(!commands.empty() || Clock::now() - sent >= 1900ms) << "announced too early";
         commands += *text;
     }
-    EXPECT_EQ(commands, "addPrint KRV38-A1B2 addPrint QMT53H-7 addPrint no-model-9 ");
+    EXPECT_EQ(commands.size(), std::string("addPrint KRV38-A1B2 addPrint QMT53H-7 addPrint no-model-9 ").size());
 
     // "status start" queries again when lpstat (run in the C locale) shows a queue of a served model.
     ASSERT_TRUE(backend.reply("status start"));
@@ -320,7 +425,12 @@ TEST(BackendListing, PrintsSafeDeviceLinesAnnouncesPrintersLaterAndQueriesAgainO
     ASSERT_TRUE(backend.reply("status start"));
     EXPECT_FALSE(backend.readCommand(1500ms));
     EXPECT_EQ(backend.output().find("lpstat: No destinations"), std::string::npos);
-    EXPECT_FALSE(backend.waitExit(0s)) << "listing mode runs until CUPS ends it";
+
+    // The window over, the listing gives the channel to the job that waits for it.
+    EXPECT_EQ(backend.waitExit(kListingWindow + kSlack), 0);
+    EXPECT_GE(Clock::now() - sent, kListingWindow - 500ms);
+    EXPECT_EQ(job.readCommand(), "doPrint pellbluetooth://KRV38-A1B2");
+    EXPECT_TRUE(has(backend.log(), "Listing ended: every announcement is sent"));
 }
 
 }  // namespace

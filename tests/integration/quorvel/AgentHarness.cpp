@@ -4,62 +4,17 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <thread>
 
 extern char** environ;
 
 namespace agenttest {
-
-bool waitUntil(const std::function<bool()>& condition, Clock::duration limit) {
-    const auto end = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const std::string& path, const std::string& content, unsigned mode) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-    chmod(path.c_str(), mode);
-}
-
-TempRoot::TempRoot() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pb-agent-root-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    root_ = std::filesystem::canonical(pattern).string();
-    for (const char* folder : {"/var/run", "/tmp", "/var/log/cups", "/var/spool/cups", "/Users", "/usr/bin",
-                               "/usr/sbin", "/out", "/etc"})
-        std::filesystem::create_directories(path(folder));
-    writeFile(path("/usr/bin/lpstat"), "#!/bin/sh\ncat '" + path("/lpstat.out") + "' 2>/dev/null\nexit 0\n", 0755);
-    for (const std::string tool : {"lpadmin", "cupsenable"})
-        writeFile(path("/usr/sbin/" + tool), "#!/bin/sh\necho \"$*\" >> '" + path("/" + tool + ".calls") + "'\n", 0755);
-}
-
-TempRoot::~TempRoot() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-}
-
-void TempRoot::setQueues(const std::vector<std::string>& printerNames) const {
-    std::string listing;
-    for (const auto& name : printerNames) listing += "device for " + name + ": pellbluetooth://" + name + "\n";
-    writeFile(path("/lpstat.out"), listing);
-}
 
 Process::Process(std::vector<std::string> argv, std::vector<std::string> environment, const std::string& outputPath,
                  const std::string& inputPath, std::string program, const std::string& errorPath) {

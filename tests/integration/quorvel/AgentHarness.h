@@ -1,6 +1,9 @@
 // Runs the built agent, backend and filter as processes in a temporary root, with the
-// simulated radio and small lpstat/lpadmin fakes that record their calls.
+// simulated radio and small stateful fakes of the CUPS tools that record their calls.
 #pragma once
+
+#include "support/TempRoot.h"
+#include "support/TestFiles.h"
 
 #include <sys/types.h>
 
@@ -16,30 +19,12 @@ namespace agenttest {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-bool waitUntil(const std::function<bool()>& condition, Clock::duration limit);
-std::string readFile(const std::string& path);  // empty when it cannot be read
-void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);
+using pbtest::readFile;
+using pbtest::waitUntil;
+using pbtest::writeFile;
 
-// ROOT with var/run, tmp, var/log/cups, var/spool/cups, Users, etc, the lpstat fake (prints
-// ROOT/lpstat.out) and the lpadmin and cupsenable fakes (append their arguments to
-// ROOT/lpadmin.calls and ROOT/cupsenable.calls). The simulated printers write under ROOT/out.
-class TempRoot {
-public:
-    TempRoot();
-    ~TempRoot();
-    TempRoot(const TempRoot&) = delete;
-    TempRoot& operator=(const TempRoot&) = delete;
-    std::string path(const std::string& absolute) const { return root_ + absolute; }
-    const std::string& root() const { return root_; }
-    // Queues that `lpstat -v` lists, as "pellbluetooth://NAME" device lines.
-    void setQueues(const std::vector<std::string>& printerNames) const;
-    std::string lpadminCalls() const { return readFile(path("/lpadmin.calls")); }
-    std::string printed(const std::string& printer) const { return readFile(printerFolder(printer) + "/stream.bin"); }
-    std::string printerFolder(const std::string& name) const { return path("/out/") + name; }
-
-private:
-    std::string root_;
-};
+// The temporary root with the fake CUPS (tests/support/TempRoot.h, FakeCups.h).
+using pbtest::TempRoot;
 
 // One child process, run with `argv` (argv[0] as the program should see it; empty `program`:
 // argv[0]) and `environment` added to this process's own. Standard output goes to

@@ -1,6 +1,7 @@
-// Device discovery and queue tracking with real processes: a listing offers the printer that
-// has no queue, its new queue gets it connected and set idle, a queue that goes disconnects
-// its printer, an add check runs out, and the agent never invents a queue.
+// Device discovery and queue tracking with real processes and a stateful fake CUPS: a listing
+// offers the printer that has no queue, its new queue gets it connected and set idle, a queue
+// that goes disconnects its printer, an add check runs out, the agent never invents a queue,
+// and each queue follows its printer's presence without a job ever being printed twice.
 #include "AgentHarness.h"
 
 #include "common/Channel.h"
@@ -16,6 +17,7 @@ namespace {
 
 constexpr const char* kQueued = "KRV38-A1";
 constexpr const char* kNew = "QMT53-B2";
+constexpr auto kPassInterval = 6s;  // the agent's queue-list pass
 
 // Every queue lpadmin was asked about; each must be one the fake lpstat listed.
 std::set<std::string> lpadminQueues(const TempRoot& root) {
@@ -34,6 +36,7 @@ bool fileGets(const std::string& path, const std::string& part, Clock::duration 
 TEST(DiscoveryFlow, AListingOffersThePrinterWithoutAQueueAQueueThatGoesDisconnectsAndANewQueueConnects) {
     TempRoot root;
     root.setQueues({kQueued});
+    root.setQueueState(kQueued, "stopped");  // as an earlier run left it when the printer went
     Agent agent(root, std::string(kQueued) + "," + kNew);
     ASSERT_TRUE(agent.waitForLog("Connected to KRV38-A1"));
     ASSERT_TRUE(fileGets(root.path("/cupsenable.calls"), "KRV38-A1\n"));
@@ -54,12 +57,50 @@ TEST(DiscoveryFlow, AListingOffersThePrinterWithoutAQueueAQueueThatGoesDisconnec
     ASSERT_TRUE(agent.waitForLog("No queue named KRV38-A1 in the queue list; not setting it offline", 10s));
     EXPECT_NE(readFile(root.path("/agent.out")).find("Printer KRV38-A1 has been removed."), std::string::npos);
 
-    root.setQueues({kNew});  // CUPS made the queue from the device line
+    root.setQueueState(kNew, "stopped");  // CUPS made the queue from the device line, not yet enabled
+    root.setQueues({kNew});
     ASSERT_TRUE(agent.waitForLog("Connected to QMT53-B2", 15s));
     ASSERT_TRUE(fileGets(root.path("/lpadmin.calls"), "-p QMT53-B2 -o printer-state=3")) << root.lpadminCalls();
     ASSERT_TRUE(fileGets(root.path("/cupsenable.calls"), "QMT53-B2\n"));
     EXPECT_EQ(root.lpadminCalls().find("printer-state=5"), std::string::npos) << readFile(root.path("/agent.out"));
     EXPECT_EQ(lpadminQueues(root), (std::set<std::string>{kQueued, kNew}));
+}
+
+// How many queue-list passes the agent has begun.
+std::size_t passesStarted(const TempRoot& root) {
+    const std::string log = readFile(root.path("/var/log/cups/pellbluetooth_backend.log"));
+    std::size_t count = 0;
+    for (auto at = log.find("] checkPrinter\n"); at != std::string::npos; at = log.find("] checkPrinter\n", at + 1)) ++count;
+    return count;
+}
+
+// An idle queue whose printer is away takes jobs that can never print; a queue change while a
+// job prints makes CUPS print that job again.
+TEST(DiscoveryFlow, EachQueueFollowsItsPrinterAndNoPassRestartsAPrintingJob) {
+    constexpr const char* kAbsent = "QMT53-77";
+    TempRoot root;
+    root.setQueues({kAbsent, kQueued});
+    root.setQueueState(kQueued, "stopped");  // as an earlier run left it when the printer went
+    Agent agent(root, kQueued);              // kAbsent is out of range
+    // The fakes record a call once it has had its effect.
+    const auto settled = [&] {
+        return root.queueState(kAbsent) == "stopped" && root.queueState(kQueued) == "idle" &&
+               readFile(root.path("/cupsenable.calls")).find("KRV38-A1\n") != std::string::npos &&
+               readFile(root.path("/cupsdisable.calls")).find("-r Printer QMT53-77 is not in range QMT53-77\n") !=
+                   std::string::npos;
+    };
+    ASSERT_TRUE(waitUntil(settled, 2 * kPassInterval + 5s)) << root.lpadminCalls() << readFile(root.path("/agent.out"));
+    EXPECT_EQ(root.lpadminCalls().find("-p KRV38-A1 -o printer-state=5"), std::string::npos) << root.lpadminCalls();
+
+    // Jobs start on both queues: a full pass that begins after that changes neither.
+    const std::string calls = root.lpadminCalls();
+    root.setQueueState(kQueued, "printing");
+    root.setQueueState(kAbsent, "printing");
+    const std::size_t passes = passesStarted(root);
+    ASSERT_TRUE(waitUntil([&] { return passesStarted(root) >= passes + 2; }, 2 * kPassInterval + 5s));
+    EXPECT_EQ(root.lpadminCalls(), calls);
+    EXPECT_EQ(root.restarts(), "");
+    EXPECT_EQ(root.queueState(kQueued), "printing");
 }
 
 TEST(DiscoveryFlow, AnAddCheckForANameThatNeverGetsAQueueStopsAfterTwentySeconds) {

@@ -1,8 +1,10 @@
-// The backend's objects with fakes: reply pairs, model lookup, unsafe printer names, the lpstat
-// check, the log, the end of a run and job reading.
+// The backend's objects with fakes: reply pairs and report details, what CUPS is told of a job
+// in hand, model lookup, unsafe printer names, the lpstat check, the log, the end of a run, a
+// quick cancel and job reading.
 #include "backend/BidirectionalFIFO.h"
 #include "backend/CupsReporter.h"
 #include "backend/DeviceLine.h"
+#include "backend/JobProgress.h"
 #include "backend/Logger.h"
 #include "backend/PrintDataHandler.h"
 #include "backend/PrinterChecker.h"
@@ -11,10 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -22,7 +26,16 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using Kind = backend::ReplyAction::Kind;
+
+backend::ReplyAction withDetails(std::string word, std::optional<backend::ByteProgress> progress, std::optional<std::uint64_t> pages)
+{
+    backend::ReplyAction status(Kind::Status, std::move(word));
+    status.progress = progress;
+    status.pages = pages;
+    return status;
+}
 
 TEST(ReplyText, ReadsPairsInOrderAndReportsWhatItCannotPair)
 {
@@ -36,9 +49,58 @@ TEST(ReplyText, ReadsPairsInOrderAndReportsWhatItCannotPair)
         {"  status  ", {{Kind::InvalidFormat, ""}}},
         {"querycallback A querycallback", {{Kind::QueryCallback, "A"}, {Kind::MissingParameter, "querycallback"}}},
         {"querycallback A status", {{Kind::QueryCallback, "A"}, {Kind::MissingParameter, "status"}}},
+        {"status sending pages", {{Kind::Status, "sending"}, {Kind::MissingParameter, "pages"}}},
+        // Details go with the status before them; a text of several reports keeps them apart.
+        {"status sending progress 5/10 pages 2 status queued pages 3 ", {withDetails("sending", {{5, 10}}, 2), withDetails("queued", {}, 3)}},
+        {"status sending pages 007 progress 0/0", {withDetails("sending", {{0, 0}}, 7)}},
+        {"progress 1/2 status queued", {{Kind::DetachedDetail, "progress 1/2"}, {Kind::Status, "queued"}}},
+        {"querycallback A pages 2", {{Kind::QueryCallback, "A"}, {Kind::DetachedDetail, "pages 2"}}},
+        // Strictly decimal, SENT at most TOTAL, no more digits than a job could need.
+        {"status sending progress 11/10 progress 1/ progress /1 progress 1/2/3 progress -1/2 progress +1/2 progress 1.0/2 "
+         "pages 0x1 pages 1e3 pages 9999999999999999 pages ٣",
+         {{Kind::Status, "sending"}, {Kind::MalformedValue, "progress 11/10"}, {Kind::MalformedValue, "progress 1/"},
+          {Kind::MalformedValue, "progress /1"}, {Kind::MalformedValue, "progress 1/2/3"}, {Kind::MalformedValue, "progress -1/2"},
+          {Kind::MalformedValue, "progress +1/2"}, {Kind::MalformedValue, "progress 1.0/2"}, {Kind::MalformedValue, "pages 0x1"},
+          {Kind::MalformedValue, "pages 1e3"}, {Kind::MalformedValue, "pages 9999999999999999"}, {Kind::MalformedValue, "pages ٣"}}},
+        {"status sending pages 999999999999999", {withDetails("sending", {}, 999999999999999)}},
     };
     for (const auto& [text, actions] : cases)
         EXPECT_EQ(backend::parseReplyText(text), actions) << '"' << text << '"';
+}
+
+// Each step: the report, and the INFO text and page count CUPS is given for it ("" for none).
+TEST(JobProgress, TellsCupsWhatChangedAndNothingTwice)
+{
+    using Word = pb::StatusWord;
+    struct Step {
+        Word word;
+        std::optional<backend::ByteProgress> progress;
+        std::optional<std::uint64_t> pages;
+        std::string info;
+        std::optional<std::uint64_t> pagesCompleted;
+    };
+    const std::vector<Step> steps = {
+        {Word::Queued, {}, {}, "Waiting for earlier jobs to the printer", {}},
+        {Word::Queued, {}, {}, "", {}},
+        {Word::Connecting, {}, {}, "Waiting for the printer to come in range", {}},
+        {Word::Sending, {}, 0, "Sending to the printer", {}},
+        {Word::Sending, {{0, 300}}, 0, "Sending to the printer: 0% (0 of 300 bytes)", {}},
+        {Word::Sending, {{299, 300}}, 1, "Sending to the printer: 99% (299 of 300 bytes)", 1},
+        {Word::Sending, {}, 1, "", {}},  // says less than the report before it
+        {Word::Sending, {{299, 300}}, 2, "", 2},
+        {Word::Sending, {{300, 300}}, 1, "Sending to the printer: 100% (300 of 300 bytes)", {}},
+        {Word::Sending, {{0, 0}}, {}, "Sending to the printer: 100% (0 of 0 bytes)", {}},
+        {Word::Sending, {{999999999999999, 999999999999999}}, 999999999999999,
+         "Sending to the printer: 100% (999999999999999 of 999999999999999 bytes)", 999999999999999},
+        {Word::Busy, {}, 1000000000000000, "", {}},  // not a report on the job
+    };
+    backend::JobProgress progress;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
+        const auto lines = progress.report(step.word, step.progress, step.pages);
+        EXPECT_EQ(lines.info.value_or(""), step.info) << "step " << i;
+        EXPECT_EQ(lines.pagesCompleted, step.pagesCompleted) << "step " << i;
+    }
 }
 
 TEST(PrinterNames, ModelIsTheFirstTableEntryInTheNameAndNamesThatCouldForgeALineAreUnsafe)
@@ -143,6 +205,53 @@ TEST_F(BackendObjects, StatusFinishedEndsTheRunOnceAndLeavesLaterPairsAlone)
     EXPECT_EQ(exits_, std::vector<int>{0});
     EXPECT_FALSE(fifo_.isListening());
     EXPECT_EQ(cupsStream_.text(), "INFO: Print job finished\n");
+}
+
+// A cancel that comes while the print data is still to be written (CUPS is quick to cancel) goes
+// after it, so the agent reads the job whole before it learns to drop it.
+TEST_F(BackendObjects, ACancelBeforeThePrintDataFollowsItAndEndsTheJobCancelled)
+{
+    backend::HandlerTiming timing;
+    timing.printDataDelay = 300ms;
+    backend::PrintDataHandler handler(fifo_, logger_, cups_, mainQueue_, console_.stream, [this](int status) { exits_.push_back(status); }, timing);
+    pb::FifoListener agent;
+    ASSERT_FALSE(agent.open(folder_ + "/command"));
+    auto printData = std::async(std::launch::async, [&] {
+        std::error_code error;
+        std::string text;
+        const int fd = pb::openFifoForReading(folder_ + "/data", error);
+        pb::readToEnd(fd, text);
+        close(fd);
+        return text;
+    });
+    // Every command text, and when the cancel came.
+    auto commands = std::async(std::launch::async, [&] {
+        std::string all, text;
+        std::error_code error;
+        while (!all.ends_with("cancelPrint pellbluetooth://P") && agent.readAvailable(text, error) == pb::FifoListener::Result::Data)
+            all += text;
+        return std::pair(all, std::chrono::steady_clock::now());
+    });
+    fifo_.startReading();  // no reply channel here: the loop ends at once, but the run is on
+    const auto start = std::chrono::steady_clock::now();
+    handler.performPrint("pellbluetooth://P", std::make_shared<std::string>("6162"));
+    mainQueue_.post([&] { handler.cancelJob(); });
+    // Served until both writes have reported back, so no writer thread outlives the queue.
+    const auto deadline = start + 10s;
+    while ((exits_.empty() || read("/backend.log").find("Both write operations completed") == std::string::npos) &&
+           std::chrono::steady_clock::now() < deadline)
+        mainQueue_.context().run_one_for(50ms);
+    const bool commandsIn = commands.wait_for(1s) == std::future_status::ready;
+    agent.stop();
+    if (printData.wait_for(1s) != std::future_status::ready)
+        close(open((folder_ + "/data").c_str(), O_WRONLY | O_NONBLOCK));  // frees the reader
+    EXPECT_EQ(exits_, std::vector<int>{0});
+    EXPECT_EQ(printData.get(), "6162");
+    ASSERT_TRUE(commandsIn);
+    const auto [text, cancelCame] = commands.get();
+    EXPECT_EQ(text, "doPrint pellbluetooth://PcancelPrint pellbluetooth://P");
+    EXPECT_GE(cancelCame - start, timing.printDataDelay);
+    EXPECT_TRUE(cupsStream_.text().ends_with("INFO: Job cancelled\n")) << cupsStream_.text();
 }
 
 TEST_F(BackendObjects, ReadingAJobKeepsEveryByteInOrderAndLogsTheStartOfItsHexText)

@@ -71,6 +71,7 @@ TEST_P(CentralContract, AFailedConnectionIsReportedTheNextOffersTheServiceAndCan
     EXPECT_EQ(gatt.credit->serviceUuid().text(), "FF00");
     EXPECT_NE(gatt.data, gatt.credit);
     EXPECT_GT(printer->maximumWriteValueLength(WriteType::withResponse), 0u);
+    EXPECT_GT(printer->maximumWriteValueLength(WriteType::withoutResponse), 0u);
 
     call([&] { printer->readValue(gatt.readable); });
     ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::value) == 1; }));

@@ -21,22 +21,28 @@ TEST(CentralFactory, ReadsTheSimulatorSettingsAndKeepsDefaultsForMalformedValues
     std::vector<std::string> lines;
     RadioConfig config = readFrom({{"QUORVEL_BLE", "sim"}, {"QUORVEL_SIM_PRINTERS", " P1 , ,P2-02,\t,  Q 3  ,"},
                                    {"QUORVEL_SIM_OUT", " /tmp/out "}, {"QUORVEL_SIM_RATE", "20000"}, {"QUORVEL_SIM_MTU", "244"},
-                                   {"QUORVEL_SIM_CREDIT_LIMIT", "12"}, {"QUORVEL_SIM_DROP_AFTER", "1000"}}, lines);
+                                   {"QUORVEL_SIM_CREDIT_LIMIT", "12"}, {"QUORVEL_SIM_DROP_AFTER", "1000"},
+                                   {"QUORVEL_SIM_MAX_WRITE", "100"}, {"QUORVEL_SIM_EARLY_CREDITS", "1"},
+                                   {"QUORVEL_SIM_CONTROL", " /tmp/control "}}, lines);
     EXPECT_EQ(config.kind, ble::RadioKind::simulated);
     EXPECT_EQ(config.simPrinters, (std::vector<std::string>{"P1", "P2-02", "Q 3"}));
     EXPECT_EQ(config.simOutput, "/tmp/out");
     const sim::PrinterSettings& read = config.simPrinterSettings;
-    EXPECT_EQ(std::tuple(read.bytesPerSecond, read.mtu, read.creditLimit, read.dropLinkAfterBytes),
-              std::tuple(20000u, 244, 12u, 1000u));
+    EXPECT_EQ(std::tuple(read.bytesPerSecond, read.mtu, read.creditLimit, read.dropLinkAfterBytes, read.maxWriteLength,
+                         read.notifiesBeforeSubscribe, config.simControl),
+              std::tuple(20000u, 244, 12u, 1000u, 100, true, std::filesystem::path("/tmp/control")));
     EXPECT_TRUE(lines.empty());
 
     config = readFrom({{"QUORVEL_BLE", "sim"}, {"QUORVEL_SIM_PRINTERS", " , ,"}, {"QUORVEL_SIM_RATE", "fast"},
-                       {"QUORVEL_SIM_MTU", "0"}, {"QUORVEL_SIM_CREDIT_LIMIT", "-3"}},
+                       {"QUORVEL_SIM_MTU", "0"}, {"QUORVEL_SIM_CREDIT_LIMIT", "-3"}, {"QUORVEL_SIM_MAX_WRITE", "513"},
+                       {"QUORVEL_SIM_EARLY_CREDITS", "yes"}},
                       lines);
-    const auto numbers = [](const sim::PrinterSettings& s) { return std::tuple(s.bytesPerSecond, s.mtu, s.creditLimit); };
+    const auto numbers = [](const sim::PrinterSettings& s) {
+        return std::tuple(s.bytesPerSecond, s.mtu, s.creditLimit, s.maxWriteLength, s.notifiesBeforeSubscribe);
+    };
     EXPECT_EQ(numbers(config.simPrinterSettings), numbers(sim::PrinterSettings{}));
-    // Three bad numbers, no printers, no output folder.
-    EXPECT_EQ(lines.size(), 5u);
+    // Five bad numbers, no printers, no output folder.
+    EXPECT_EQ(lines.size(), 7u);
     EXPECT_TRUE(config.simPrinters.empty());
     EXPECT_TRUE(config.simOutput.empty());
 }

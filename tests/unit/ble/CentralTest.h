@@ -12,7 +12,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -100,6 +102,12 @@ struct TempFolder {
     TempFolder(const TempFolder&) = delete;
     ~TempFolder() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
 };
+
+// A file's bytes; empty when it cannot be read.
+inline Bytes fileBytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // The printer's characteristics, classified by their property bits the way the agent does.
 struct Gatt {

@@ -2,9 +2,6 @@
 #include "CentralTest.h"
 #include "ble/sim/SimulatedCentral.h"
 
-#include <fstream>
-#include <iterator>
-
 namespace ble::test {
 
 RadioRig makeSimulatedRig(asio::io_context& mainQueue, const std::filesystem::path& outputFolder) {
@@ -18,10 +15,7 @@ RadioRig makeSimulatedRig(asio::io_context& mainQueue, const std::filesystem::pa
             .dropLink = [sim, printer] { sim->dropLink(printer); },
             .failNextConnection = [sim, printer] { sim->failNextConnection(printer); },
             .setGrantingCredits = [sim, printer](bool granting) { sim->setGrantingCredits(printer, granting); },
-            .printedStream = [pages] {
-                std::ifstream in(pages / sim::kStreamFileName, std::ios::binary);
-                return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            },
+            .printedStream = [pages] { return fileBytes(pages / sim::kStreamFileName); },
             .pageFolder = pages};
 }
 

@@ -1,7 +1,9 @@
-// The virtual printer's credit, MTU and report behaviour, without a radio.
+// The virtual printer's credit, MTU and report behaviour and what it receives, without a radio.
 #include "ble/sim/VirtualPrinter.h"
 
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace ble::sim {
 namespace {
@@ -13,7 +15,7 @@ protected:
     std::unique_ptr<VirtualPrinter> make(PrinterSettings settings) {
         return std::make_unique<VirtualPrinter>(
             settings, [this](const Uuid& c, Bytes v) { reports.push_back({c, std::move(v)}); },
-            [this](std::span<const std::uint8_t> bytes) { consumed.insert(consumed.end(), bytes.begin(), bytes.end()); });
+            [this](std::span<const std::uint8_t> bytes) { received.insert(received.end(), bytes.begin(), bytes.end()); });
     }
     std::uint64_t granted() const {
         std::uint64_t sum = 0;
@@ -24,13 +26,16 @@ protected:
     }
 
     std::vector<Report> reports;
-    Bytes consumed;
+    Bytes received;
 };
 
 TEST_F(VirtualPrinterTest, PacedPrinterReturnsCreditsInBatchesAndWhenTheSenderRunsDry) {
     auto printer = make({.bufferChunks = 8, .creditBatch = 3, .bytesPerSecond = 1000});
     printer->setNotifying(PrinterGatt::credit(), true);
     for (int i = 0; i < 8; ++i) printer->dataWritten(Bytes(10, static_cast<std::uint8_t>(i)));
+    // Received at once, whatever the pace: a sender that dies now has still printed all 80 bytes.
+    EXPECT_EQ(received.size(), 80u);
+    EXPECT_EQ(received[10], 1);
     EXPECT_EQ(printer->outstandingCredits(), 0u);
     EXPECT_EQ(printer->nextConsumeDelay(), std::chrono::milliseconds(10));
     // The sender has nothing left, so the first freed slot goes back at once.
@@ -41,8 +46,7 @@ TEST_F(VirtualPrinterTest, PacedPrinterReturnsCreditsInBatchesAndWhenTheSenderRu
     EXPECT_EQ(granted(), 9u);  // two free slots, one credit still out: wait for a batch
     printer->consumeNext();
     EXPECT_EQ(granted(), 12u);
-    EXPECT_EQ(consumed.size(), 40u);
-    EXPECT_EQ(consumed[10], 1);
+    EXPECT_EQ(printer->stats().bytesConsumed, 40u);
     EXPECT_EQ(printer->stats().overrunWrites, 0u);
 }
 
@@ -54,8 +58,21 @@ TEST_F(VirtualPrinterTest, WritesBeyondTheCreditsAreKeptAndCounted) {
     printer->dataWritten({0xBB});
     printer->dataWritten({0xCC});
     EXPECT_EQ(printer->stats().overrunWrites, 2u);
-    while (printer->nextConsumeDelay()) printer->consumeNext();
-    EXPECT_EQ(consumed, (Bytes{0xAA, 0xBB, 0xCC}));
+    EXPECT_EQ(received, (Bytes{0xAA, 0xBB, 0xCC}));
+}
+
+// The link carries maxWriteLength bytes at most: a longer write never reaches the printer,
+// spends no credit and takes no slot.
+TEST_F(VirtualPrinterTest, WritesLongerThanTheLinkCarriesAreLostAndCounted) {
+    auto printer = make({.bufferChunks = 2, .maxWriteLength = 3});
+    printer->setNotifying(PrinterGatt::credit(), true);
+    const struct { Bytes chunk; bool arrives; } writes[] = {
+        {{1, 2, 3}, true}, {{4, 5, 6, 7}, false}, {Bytes(600, 8), false}, {{9}, true}};
+    for (const auto& w : writes) EXPECT_EQ(printer->dataWritten(w.chunk), w.arrives) << w.chunk.size() << " bytes";
+    EXPECT_EQ(received, (Bytes{1, 2, 3, 9}));
+    const PrinterStats& stats = printer->stats();
+    EXPECT_EQ(std::tuple(stats.dataWrites, stats.oversizedWrites, stats.overrunWrites, printer->bufferedChunks()),
+              std::tuple(2u, 2u, 0u, 2u));
 }
 
 TEST_F(VirtualPrinterTest, CreditLimitHoldsCreditsBackForGood) {
@@ -83,11 +100,34 @@ TEST_F(VirtualPrinterTest, SubscribingReportsMtuLittleEndianThenTheBufferOnceAnd
     printer->dataWritten({1, 2});
     printer->linkDropped();
     EXPECT_FALSE(printer->report(PrinterGatt::command(), {0xFF, 0x01}));
+    EXPECT_EQ(printer->bufferedChunks(), 1u);
     printer->consumeNext();
-    EXPECT_EQ(consumed, (Bytes{1, 2}));
+    EXPECT_EQ(received, (Bytes{1, 2}));
     reports.clear();
+    EXPECT_FALSE(printer->linkEstablished());  // waits for the central to subscribe
+    EXPECT_TRUE(reports.empty());
     printer->setNotifying(PrinterGatt::credit(), true);
     EXPECT_EQ(granted(), 4u);  // the full buffer again, not the 3 left of the old grant
+}
+
+// A printer whose stack restores the FF03 subscription reports at each link by itself; the
+// central's own subscription then changes nothing, so no slot is granted twice.
+TEST_F(VirtualPrinterTest, EarlyNotifyingPrinterGrantsAtEachLinkAndNotAgainOnSubscribing) {
+    auto printer = make({.mtu = 100, .bufferChunks = 4, .bytesPerSecond = 100, .notifiesBeforeSubscribe = true});
+    EXPECT_TRUE(printer->linkEstablished());
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0].value, (Bytes{0x02, 100, 0}));
+    EXPECT_EQ(granted(), 4u);
+    printer->setNotifying(PrinterGatt::credit(), true);
+    EXPECT_EQ(reports.size(), 2u);
+    printer->setNotifying(PrinterGatt::credit(), false);
+    printer->setNotifying(PrinterGatt::credit(), true);
+    EXPECT_EQ(granted(), 4u);  // all four still out
+    printer->dataWritten({1});
+    printer->linkDropped();
+    EXPECT_TRUE(printer->linkEstablished());
+    EXPECT_EQ(granted(), 4u + 3u);  // one slot still holds the chunk not yet printed
+    EXPECT_EQ(printer->outstandingCredits(), 3u);
 }
 
 }  // namespace

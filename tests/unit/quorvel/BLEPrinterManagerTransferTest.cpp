@@ -182,13 +182,32 @@ TEST(BLEPrinterManagerTransfer, APrinterWithoutDataCharacteristicGetsNothingAndT
     rig.manager->setDeviceName("QMT53-Bare");
     ASSERT_TRUE(rig.start());
     ASSERT_TRUE(rig.waitUntil([&] { return hookCalls.contains("QMT53-Bare none main"); }));
-    EXPECT_FALSE(rig.manager->isReadyForJob("QMT53-Bare"));
+    EXPECT_TRUE(rig.manager->isReadyForJob("QMT53-Bare"));  // to take a job and fail it, not to keep it
     // Known to lack it: the job fails at once instead of being swallowed.
     EXPECT_TRUE(rig.manager->sendPrintData("QMT53-Bare", 2, ManagerRig::job(pattern(10))));
     ASSERT_TRUE(rig.waitUntil([&] { return rig.ends.contains("failed 2 QMT53-Bare"); }));
     EXPECT_TRUE(rig.logger.contains("No write-without-response characteristic: job not sent"));
     EXPECT_EQ(hookCalls.size(), 1u);
     EXPECT_FALSE(rig.manager->hasPendingData());
+}
+
+// A radio may turn a printer's notifications back on by itself, so its credits come before we
+// asked for them: they count once, when we turn notifications on. A link that carries shorter
+// writes than the printer's MTU gets chunks no longer than it carries.
+TEST(BLEPrinterManagerTransfer, EarlyCreditsCountOnceAndNoChunkIsLongerThanTheLinkCarries) {
+    ManagerRig rig({printer(kPrinter, {.mtu = 100, .maxWriteLength = 60, .notifiesBeforeSubscribe = true})});
+    ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(rig.connectNamed(kPrinter, 100));
+    ASSERT_TRUE(rig.logged("creditCharacteristic: Printer update credit [16]"));
+    const ble::Bytes job = pattern(5000, 3);
+    EXPECT_TRUE(rig.manager->sendPrintData(kPrinter, 1, ManagerRig::job(job)));
+    ASSERT_TRUE(rig.waitUntil([&] { return rig.ends.contains(ended("finished", 1)); }));
+    ASSERT_TRUE(rig.printedAtLeast(kPrinter, job.size()));
+    EXPECT_EQ(rig.printed(kPrinter), job);
+    const auto stats = *rig.central->printerStats(kPrinter);
+    EXPECT_EQ(stats.oversizedWrites, 0u);
+    EXPECT_EQ(stats.overrunWrites, 0u);
+    EXPECT_EQ(stats.dataWrites, (job.size() + 59) / 60);
 }
 
 // The reader's thread hands over jobs while credit grants resume the transfer on the print

@@ -1,112 +1,15 @@
-// The CUPS queue checker with a scripted lpstat/lpadmin/cupsenable runner, a clock whose sleeps
-// only move time and timer queues ticked by hand: reading the queue list, state changes that
-// never name a queue CUPS does not have, the queue-list pass with its retries and removals, the
-// add check with its 200-second pause and 20-second end; and the real timer queue.
-#include "quorvel/PrinterChecker.h"
-#include "quorvel/TimerQueue.h"
+// The CUPS queue checker on its rig (CheckerRig.h): reading the queue list and the queue
+// states, state changes made only when needed and never for a queue CUPS does not have, the
+// queue-list pass with its retries, removals and queue states, the add check with its
+// 200-second pause and 20-second end; and the real timer queue.
+#include "quorvel/QueueStateList.h"
 
-#include "ShellTestSupport.h"
+#include "CheckerRig.h"
 
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <map>
-
 namespace quorvel::test {
 namespace {
-
-using namespace std::chrono_literals;
-using Names = std::vector<std::string>;
-
-struct ScriptedRunner : pb::ProcessRunner {
-    std::string listing;  // what lpstat prints
-    bool lpstatStarts = true;
-    int lpadminStatus = 0;
-    std::vector<pb::Command> commands;
-    pb::CommandResult run(const pb::Command& command) override {
-        commands.push_back(command);
-        if (!command.path.ends_with("lpstat"))
-            return {true, command.path.ends_with("lpadmin") ? lpadminStatus : 0, "", ""};
-        return lpstatStarts ? pb::CommandResult{true, 0, listing, ""} : pb::CommandResult{false, -1, "", "No such file"};
-    }
-    bool launch(const pb::Command&, std::string&) override { return false; }
-    // The argument lists `tool` was run with, each joined by blanks.
-    Names callsOf(const std::string& tool) const {
-        Names calls;
-        for (const auto& command : commands)
-            if (command.path.ends_with(tool)) {
-                std::string line;
-                for (const auto& argument : command.arguments) line += (line.empty() ? "" : " ") + argument;
-                calls.push_back(line);
-            }
-        return calls;
-    }
-};
-
-struct ManualClock : CheckerClock {
-    TimePoint time{};
-    std::vector<Duration> sleeps;
-    TimePoint now() const override { return time; }
-    void sleepFor(Duration duration) override { sleeps.push_back(duration), time += duration; }
-    void interruptSleeps() override {}
-};
-
-// Timers that tick only when the test says so.
-struct ManualTimerQueue : TimerQueue {
-    struct Timer : RepeatingTimer {
-        std::chrono::steady_clock::duration interval;
-        std::function<void()> handler;
-        bool cancelled = false;
-        void cancel() override { cancelled = true; }
-    };
-    std::vector<std::shared_ptr<Timer>> timers;
-    std::shared_ptr<RepeatingTimer> startRepeating(std::chrono::steady_clock::duration interval,
-                                                   std::function<void()> handler) override {
-        auto timer = timers.emplace_back(std::make_shared<Timer>());
-        timer->interval = interval, timer->handler = std::move(handler);
-        return timer;
-    }
-    // Runs the newest timer's handler unless it is cancelled; false when it is.
-    bool tick() { return !timers.empty() && !timers.back()->cancelled && (timers.back()->handler(), true); }
-};
-
-struct RecordingConnections : PrinterConnections {
-    std::map<std::string, std::deque<bool>> results;  // per name, one per attempt; then false
-    Names connects, disconnects, usbReports;
-    bool startConnect(const std::string& name) override {
-        connects.push_back(name);
-        auto& queue = results[name];
-        const bool result = !queue.empty() && queue.front();
-        if (!queue.empty()) queue.pop_front();
-        return result;
-    }
-    void disconnectPrinter(const std::string& name) override { disconnects.push_back(name); }
-    void startBroadcasting(const std::string& name) override { usbReports.push_back(name); }
-    bool isPrinterConnected(const std::string&) override { return false; }
-    void ensureScanning() override {}
-};
-
-struct CheckerRig {
-    RecordingLog log;
-    ScriptedRunner runner;
-    ManualClock clock;
-    RecordingConnections connections;
-    ManualTimerQueue* loopQueue = new ManualTimerQueue;
-    ManualTimerQueue* addQueue = new ManualTimerQueue;
-    std::FILE* console = std::tmpfile();
-    int scans = 0;
-    PrinterChecker checker{{log, runner, console, connections, [this] { ++scans; }, clock,
-                            std::unique_ptr<TimerQueue>(loopQueue), std::unique_ptr<TimerQueue>(addQueue)},
-                           {"/r/usr/bin/lpstat", "/r/usr/sbin/lpadmin", "/r/usr/sbin/cupsenable"}};
-    ~CheckerRig() { std::fclose(console); }
-
-    void setQueues(const Names& names) {
-        runner.listing.clear();
-        for (const auto& name : names) runner.listing += "device for " + name + ": pellbluetooth://" + name + "\n";
-    }
-    std::string consoleText() { return textOf(console); }
-    bool printed(const std::string& line) { return consoleText().find(line + "\n") != std::string::npos; }
-};
 
 using Extract = std::optional<std::string> (*)(const std::string&);
 
@@ -166,23 +69,106 @@ TEST(QueueList, PresenceMatchesBothWaysAndReusesAYoungList) {
 TEST(QueueList, StateChangesOnlyForAQueueOfExactlyThatNameAndIdleQueuesAreEnabled) {
     CheckerRig rig;
     rig.setQueues({"KRV38-A1"});
+    rig.runner.states["KRV38-A1"] = "stopped";
     rig.checker.setPrinterOnline("KRV38-A1");
     rig.checker.setPrinterOnline("KRV38-A1-02");  // advertised name longer than the queue's
     rig.checker.setPrinterOffline("KRV38");
     rig.checker.setPrinterOnline(std::nullopt);
     rig.runner.lpadminStatus = 1;
     rig.checker.setPrinterOffline("KRV38-A1");
+    rig.runner.states["KRV38-A1"] = "stopped";
     rig.checker.setPrinterOnline("KRV38-A1");
 
     EXPECT_EQ(rig.runner.callsOf("lpadmin"), (Names{"-p KRV38-A1 -o printer-state=3", "-p KRV38-A1 -o printer-state=5",
                                                     "-p KRV38-A1 -o printer-state=3"}));
     EXPECT_EQ(rig.runner.callsOf("cupsenable"), Names{"KRV38-A1"});  // not after a failure
+    EXPECT_TRUE(rig.runner.callsOf("cupsdisable").empty());
     EXPECT_EQ(rig.consoleText(), "Successfully set printer KRV38-A1 online.\n"
                                  "Failed to set printer KRV38-A1 offline.\n"
                                  "Failed to set printer KRV38-A1 online.\n");
     EXPECT_TRUE(rig.log.contains("No queue named KRV38-A1-02 in the queue list; not setting it online"));
     EXPECT_TRUE(rig.log.contains("No queue named KRV38 in the queue list; not setting it offline"));
     EXPECT_EQ(rig.scans, 2);  // a new scan after every offline report, set or not
+}
+
+// cupsd takes an lpadmin change as a new setup of the printer and prints the job in progress
+// again: a queue already in the state asked for, or printing, is left alone. When lpstat -p
+// tells nothing about the queue, the change is made.
+TEST(QueueList, AStateChangeIsMadeOnlyWhenTheQueueIsNeitherSoAlreadyNorPrinting) {
+    const std::string toIdle = "lpadmin -p KRV38-A1 -o printer-state=3|cupsenable KRV38-A1";
+    const std::string toStopped =
+        "lpadmin -p KRV38-A1 -o printer-state=5|cupsdisable -r Printer KRV38-A1 is not in range KRV38-A1";
+    const std::string huge = "printer KRV38-A1 is idle.\n" + std::string(QueueStateList::kMaxOutputBytes, '.');
+    struct Case {
+        const char* state;  // what lpstat -p shows of KRV38-A1; empty: `listing` instead
+        std::optional<std::string> listing;
+        bool online;
+        std::string changes;  // '|' between the runs
+        std::string logLine;
+    };
+    const Case cases[] = {
+        {"idle", {}, true, "", "Queue KRV38-A1 is already idle; state left as it is"},
+        {"printing", {}, true, "", "Queue KRV38-A1 is printing; state left as it is"},
+        {"stopped", {}, true, toIdle, ""},
+        {"stopped", {}, false, "", "Queue KRV38-A1 is already stopped; state left as it is"},
+        {"printing", {}, false, "", "Queue KRV38-A1 is printing; state left as it is"},
+        {"idle", {}, false, toStopped, ""},
+        {"", "printer KRV38-A1-02 is idle.  enabled since Mon\n", true, toIdle,
+         "lpstat -p gave no state for queue KRV38-A1; setting it online all the same"},
+        {"", "\x01\xfe\n", false, toStopped, "lpstat -p gave no state for queue KRV38-A1; setting it offline all the same"},
+        {"", huge, true, toIdle,
+         "lpstat -p printed 1048602 bytes, over the limit of 1048576; setting queue KRV38-A1 online all the same"},
+        {"", std::nullopt, false, toStopped,
+         "lpstat -p could not be run: No such file; setting queue KRV38-A1 offline all the same"},
+    };
+    for (const auto& [state, listing, online, changes, logLine] : cases) {
+        SCOPED_TRACE(std::string(state) + (online ? " online " : " offline ") + logLine);
+        CheckerRig rig;
+        rig.setQueues({"QMT53-9", "KRV38-A1"});
+        rig.runner.states = {{"KRV38-A1", state}, {"QMT53-9", "printing"}};
+        rig.runner.stateListing = listing;
+        rig.runner.stateListingStarts = *state != '\0' || listing;
+        online ? rig.checker.setPrinterOnline("KRV38-A1") : rig.checker.setPrinterOffline("KRV38-A1");
+        std::string made;
+        for (const auto& change : rig.runner.changes()) made += (made.empty() ? "" : "|") + change;
+        EXPECT_EQ(made, changes);
+        EXPECT_EQ(rig.runner.restartedJobs, 0);
+        EXPECT_TRUE(logLine.empty() || rig.log.contains(logLine)) << logLine;
+        EXPECT_EQ(rig.runner.callsOf("lpstat"), (Names{"-v", "-p KRV38-A1"}));
+        EXPECT_EQ(rig.scans, online ? 0 : 1);  // offline asks for a scan whatever happened
+    }
+    CheckerRig rig;  // the reason is one argument, and lpstat -p speaks the C locale
+    rig.setQueues({"KRV38-A1"});
+    rig.checker.setPrinterOffline("KRV38-A1");
+    ASSERT_EQ(rig.runner.commands.size(), 4u);
+    EXPECT_EQ(rig.runner.commands[1].environment, Names{"LC_ALL=C"});
+    EXPECT_EQ(rig.runner.commands[3].arguments, (Names{"-r", "Printer KRV38-A1 is not in range", "KRV38-A1"}));
+}
+
+TEST(QueueList, LpstatStateLinesGiveTheStateOfExactlyTheQueueTheyName) {
+    using enum QueueState;
+    const std::string atLimit = "printer Q is idle.\n" + std::string(QueueStateList::kMaxOutputBytes - 19, '.');
+    const std::pair<std::string, std::optional<QueueState>> cases[] = {
+        {"printer Q is idle.  enabled since Mon 07 Dec 2026 01:00:00 AM UTC\n", idle},
+        {"printer Q is holding new jobs.  enabled since Mon\n", idle},
+        {"printer Q now printing Q-12.  enabled since Mon\n", printing},
+        {"printer Q disabled since Mon 07 Dec 2026 -\n\tPrinter Q is not in range\n", stopped},
+        {"printer Q is idle.  enabled since Mon\r\n", idle},
+        {"printer Q now printing Q-1.  enabled\nprinter Q is idle.  enabled\n", printing},  // the first line counts
+        {"printer R disabled since Mon -\n\tprinter Q is idle.  enabled\n", std::nullopt},  // a reason, not a state
+        {"printer Q-02 is idle.  enabled\nprinter QQ now printing QQ-1.\n", std::nullopt},  // other queues
+        {"printer q is idle.\n", std::nullopt},
+        {"printer Q is idle\n", std::nullopt},
+        {"printer Q\n", std::nullopt},
+        {"printer  Q is idle.\n", std::nullopt},
+        {" printer Q is idle.\n", std::nullopt},
+        {"Drucker Q ist frei.\n", std::nullopt},
+        {std::string("\0\xff\x01printer Q is idle.", 21), std::nullopt},
+        {"", std::nullopt},
+        {atLimit, idle},
+        {atLimit + ".", std::nullopt},  // more than lpstat would ever print: nothing is read
+    };
+    for (const auto& [text, state] : cases) EXPECT_EQ(QueueStateList::parse(text).stateOf("Q"), state) << text.substr(0, 80);
 }
 
 TEST(QueueListLoop, StartsAtOnceEverySixSecondsConnectsNewWhitelistedQueuesAndRetriesThreeTimes) {
@@ -239,13 +225,71 @@ TEST(QueueListLoop, DuplicatesAreEachConnectedAndARemovalDisconnectsAndRecordsTh
     EXPECT_TRUE(rig.printed("Printer QMT53-1 has been removed."));
     EXPECT_TRUE(rig.log.contains("Printer QMT53-1 has been remove at printer list."));
     EXPECT_EQ(rig.checker.currentPrinters(), Names{"Plain"});
-    EXPECT_TRUE(rig.runner.callsOf("lpadmin").empty());  // a vanished queue gets no state
+    // Links just started set their own queues' states; a vanished queue gets none.
+    EXPECT_TRUE(rig.runner.callsOf("lpadmin").empty());
 
     rig.runner.lpstatStarts = false;  // an unreadable list drops everything recorded
     ASSERT_TRUE(rig.loopQueue->tick());
     EXPECT_TRUE(rig.printed("Printer Plain has been removed.") && rig.printed("checkPrinter  []"));
     EXPECT_EQ(rig.connections.disconnects.size(), 2u);  // Plain is not whitelisted
     EXPECT_TRUE(rig.checker.currentPrinters().empty());
+}
+
+// A pass keeps each whitelisted printer's queue idle while the printer is connected and stopped,
+// with the reason, while it is not; it changes nothing that is so already or printing, leaves a
+// printer whose link it has just started to that link's callbacks, and only ever asks for a scan
+// to run (a scan restarted every pass would keep cutting discovery short).
+TEST(QueueListLoop, KeepsEachQueueIdleWhileItsPrinterIsConnectedAndStoppedWhileNot) {
+    CheckerRig rig;
+    rig.checker.checkPrinterLoop();
+    // Label's name is not its printer's; Plain is no model we serve.
+    rig.runner.listing = "device for KRV38-A1: pellbluetooth://KRV38-A1\n"
+                         "device for QMT53-9: pellbluetooth://QMT53-9\n"
+                         "device for Label: pellbluetooth://KRV38-B2\n"
+                         "device for Plain: pellbluetooth://Plain\n";
+    rig.runner.states = {{"KRV38-A1", "stopped"}, {"QMT53-9", "idle"}, {"Label", "idle"}, {"Plain", "idle"}};
+    rig.connections.results["KRV38-A1"] = {true};
+    ASSERT_TRUE(rig.loopQueue->tick());
+    // Not connected at one pass only: it may be coming in range, so its queue keeps its state.
+    EXPECT_TRUE(rig.runner.changes().empty());
+    ASSERT_TRUE(rig.loopQueue->tick());
+    const Names stopQmt{"lpadmin -p QMT53-9 -o printer-state=5", "cupsdisable -r Printer QMT53-9 is not in range QMT53-9"};
+    EXPECT_EQ(rig.runner.changes(), stopQmt);
+    EXPECT_TRUE(rig.log.contains("Printer QMT53-9 is not in range; setting its queue stopped"));
+
+    rig.connections.connected = {"KRV38-A1"};  // its link came up
+    for (int pass = 0; pass < 3; ++pass) ASSERT_TRUE(rig.loopQueue->tick());
+    Names expected = stopQmt;
+    expected.insert(expected.end(), {"lpadmin -p KRV38-A1 -o printer-state=3", "cupsenable KRV38-A1"});
+    EXPECT_EQ(rig.runner.changes(), expected);
+    EXPECT_EQ(rig.runner.callsOf("lpstat"), (Names{"-v", "-p", "-v", "-p", "-v", "-p", "-v", "-p", "-v", "-p"}));
+    EXPECT_EQ(rig.connections.scanRequests, 5);
+    EXPECT_EQ(rig.scans, 0);
+    EXPECT_TRUE(rig.connections.disconnects.empty());
+    EXPECT_EQ(std::ranges::count(rig.connections.connects, "KRV38-A1"), 1);
+
+    // Jobs printing: the links change and no queue is touched until they are done.
+    rig.runner.states["KRV38-A1"] = rig.runner.states["QMT53-9"] = "printing";
+    rig.connections.connected = {"QMT53-9"};
+    ASSERT_TRUE(rig.loopQueue->tick());
+    EXPECT_EQ(rig.runner.changes().size(), 4u);
+    rig.runner.states["KRV38-A1"] = rig.runner.states["QMT53-9"] = "idle";
+    ASSERT_TRUE(rig.loopQueue->tick());
+    EXPECT_EQ(rig.runner.changes().back(), "cupsdisable -r Printer KRV38-A1 is not in range KRV38-A1");
+    EXPECT_EQ(rig.runner.changes().size(), 6u);
+    EXPECT_EQ(rig.runner.restartedJobs, 0);
+
+    // States that cannot be read are left as they are; the scan is still asked for.
+    rig.connections.connected = {"KRV38-A1"};
+    rig.runner.stateListingStarts = false;
+    ASSERT_TRUE(rig.loopQueue->tick());
+    EXPECT_TRUE(rig.log.contains("lpstat -p could not be run: No such file; queue states left as they are"));
+    rig.runner.stateListingStarts = true;
+    rig.runner.stateListing = "printer QMT53-9 disabled since Mon -\n\treason unknown\n";
+    ASSERT_TRUE(rig.loopQueue->tick());
+    EXPECT_TRUE(rig.log.contains("lpstat -p gave no state for queue KRV38-A1; left as it is"));
+    EXPECT_EQ(rig.runner.changes().size(), 6u);
+    EXPECT_EQ(rig.connections.scanRequests, 9);
 }
 
 // A failed first attempt is retried at once and once more after 200 s; three failures are

@@ -1,0 +1,62 @@
+// Parsing of the simulated radio's control lines.
+#include "ble/sim/ControlCommand.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <utility>
+
+namespace ble::sim {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r";
+
+std::string_view trim(std::string_view text) {
+    const auto first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+constexpr std::array<std::pair<std::string_view, ControlCommand::Verb>, 4> kVerbs{{
+    {"leave", ControlCommand::Verb::leave},
+    {"return", ControlCommand::Verb::comeBack},
+    {"drop", ControlCommand::Verb::drop},
+    {"rate", ControlCommand::Verb::rate},
+}};
+
+}  // namespace
+
+std::optional<ControlCommand> ControlCommand::parse(std::string_view line, std::string& why) {
+    line = trim(line);
+    const auto space = line.find_first_of(kBlanks);
+    const std::string_view verb = line.substr(0, space);
+    std::string_view rest = space == std::string_view::npos ? std::string_view{} : trim(line.substr(space));
+
+    ControlCommand command;
+    const auto known = std::find_if(kVerbs.begin(), kVerbs.end(), [&](const auto& v) { return v.first == verb; });
+    if (known == kVerbs.end()) {
+        why = "unknown command";
+        return std::nullopt;
+    }
+    command.verb = known->second;
+    if (command.verb == Verb::rate) {
+        const auto lastBlank = rest.find_last_of(kBlanks);
+        const std::string_view number = lastBlank == std::string_view::npos ? rest : rest.substr(lastBlank + 1);
+        const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), command.bytesPerSecond);
+        if (lastBlank == std::string_view::npos || number.empty() || error != std::errc{} ||
+            end != number.data() + number.size()) {
+            why = "rate needs a printer name and a number of bytes per second";
+            return std::nullopt;
+        }
+        rest = trim(rest.substr(0, lastBlank));
+    }
+    if (rest.empty()) {
+        why = "no printer named";
+        return std::nullopt;
+    }
+    command.printer = std::string(rest);
+    return command;
+}
+
+}  // namespace ble::sim
