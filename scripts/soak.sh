@@ -2,7 +2,8 @@
 # Builds (RelWithDebInfo, in build/plain) and runs the soak with N jobs, 500 unless given:
 # backend, agent and two virtual printers with faults mixed in. Prints how every job came out,
 # the faults and exit statuses seen, and the agent's memory after its first ten jobs and at
-# the end. Fails on any job lost, printed twice, misrouted or garbled.
+# the end. Fails on any job lost, printed twice, misrouted, garbled or printed though reported
+# failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
