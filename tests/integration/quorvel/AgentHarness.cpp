@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
@@ -73,17 +74,38 @@ long Process::cpuTicks() const {
     return utime + stime;
 }
 
+long Process::residentKb() const {
+    const std::string status = readFile("/proc/" + std::to_string(pid_) + "/status");
+    const auto at = status.find("VmRSS:");
+    if (at == std::string::npos) throw std::runtime_error("process " + std::to_string(pid_) + " is gone");
+    return std::strtol(status.c_str() + at + 6, nullptr, 10);
+}
+
+void Process::signal(int number) const {
+    if (pid_ > 0 && !status_) kill(pid_, number);
+}
+
+static const char* const kAgentLog = "/var/log/cups/pellbluetooth_backend.log";
+
 Agent::Agent(const TempRoot& root, const std::string& printers, std::vector<std::string> extra)
-    : root_(root), process_({PB_AGENT_PATH}, [&] {
+    : root_(root), logStart_(readFile(root.path(kAgentLog)).size()), process_({PB_AGENT_PATH}, [&] {
           extra.insert(extra.begin(), {"PELLBLUETOOTH_ROOT=" + root.root(), "QUORVEL_BLE=sim",
                                        "QUORVEL_SIM_PRINTERS=" + printers, "QUORVEL_SIM_OUT=" + root.path("/out")});
           return extra;
       }(), root.path("/agent.out")) {
-    if (!waitForLog("readLoop")) throw std::runtime_error("the agent did not start listening");
+    if (!waitForLogSinceStart("readLoop")) throw std::runtime_error("the agent did not start listening");
 }
 
 bool Agent::waitForLog(const std::string& text, Clock::duration limit) const {
     return waitUntil([&] { return logHas(text); }, limit);
+}
+
+bool Agent::logHasSinceStart(const std::string& text) const {
+    return readFile(root_.path(kAgentLog)).find(text, logStart_) != std::string::npos;
+}
+
+bool Agent::waitForLogSinceStart(const std::string& text, Clock::duration limit) const {
+    return waitUntil([&] { return logHasSinceStart(text); }, limit);
 }
 
 static const TempRoot& withQueue(const TempRoot& root, const std::string& printer) {

@@ -38,6 +38,8 @@ public:
     Process& operator=(const Process&) = delete;
     std::optional<int> waitExit(Clock::duration limit);  // empty: still running at the limit
     long cpuTicks() const;                               // user plus system time so far
+    long residentKb() const;                             // VmRSS; throws once the process is gone
+    void signal(int number) const;                       // nothing once it has been reaped
 
 private:
     pid_t pid_ = -1;
@@ -45,7 +47,9 @@ private:
 };
 
 // The agent on the simulated radio with `printers`; `extra` adds NAME=value settings.
-// Constructed once it listens on its channel.
+// Constructed once it listens on its channel. Another Agent in the same root after this one
+// was destroyed (killed) is a restart: the log goes on, and the ...SinceStart calls only look
+// at what this one wrote.
 class Agent {
 public:
     Agent(const TempRoot& root, const std::string& printers, std::vector<std::string> extra = {});
@@ -53,10 +57,13 @@ public:
         return readFile(root_.path("/var/log/cups/pellbluetooth_backend.log")).find(text) != std::string::npos;
     }
     bool waitForLog(const std::string& text, Clock::duration limit = 10s) const;
+    bool logHasSinceStart(const std::string& text) const;
+    bool waitForLogSinceStart(const std::string& text, Clock::duration limit = 10s) const;
     Process& process() { return process_; }
 
 private:
     const TempRoot& root_;
+    std::size_t logStart_;
     Process process_;
 };
 

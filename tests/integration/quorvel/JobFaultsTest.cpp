@@ -1,0 +1,153 @@
+// Jobs that meet trouble on the way, with real processes: the agent killed mid-job, a job
+// longer than the backend's old 30-second wait with another behind it, a printer out of range,
+// a job cancelled while it is sent, and a link that carries shorter writes than the MTU.
+#include "BackendJob.h"
+#include "DeliveryRig.h"
+
+#include "common/Channel.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <regex>
+
+namespace agenttest {
+namespace {
+
+constexpr const char* kPrinter = "KRV38-A1";
+constexpr int kRetryStatus = 6;  // CUPS_BACKEND_RETRY
+constexpr std::size_t kMtu = 182;  // the virtual printers' default
+
+// Waits until the printer holds at least `fraction` of a job that started at `from`.
+bool waitForShare(const DeliveryRig& rig, std::size_t from, std::size_t jobSize, double fraction,
+                  Clock::duration limit) {
+    return waitUntil([&] { return rig.printedSize(kPrinter) >= from + std::size_t(fraction * jobSize); }, limit);
+}
+
+TEST(JobFaults, AnAgentKilledMidJobHasTheBackendRetryAndARestartedAgentTakesTheNextJobAtOnce) {
+    constexpr std::size_t kCutJob = 12000;  // six seconds
+    DeliveryRig rig({kPrinter}, {"QUORVEL_SIM_RATE=2000"});
+    const std::string cutFile = rig.writeJob(1, kCutJob);
+    BackendJob cut(rig.root, kPrinter, cutFile, 1);
+    ASSERT_TRUE(waitForShare(rig, 0, kCutJob, 0.3, 20s));
+    rig.killAgent();
+    const auto killed = Clock::now();
+    EXPECT_EQ(cut.waitExit(pb::kAgentSilenceLimit + 10s), kRetryStatus) << cut.output();
+    EXPECT_LT(Clock::now() - killed, pb::kAgentSilenceLimit + 5s);
+    EXPECT_FALSE(cut.said("Print job finished")) << cut.output();
+
+    rig.startAgent();
+    const std::string nextFile = rig.writeJob(2, 3000);
+    BackendJob next(rig.root, kPrinter, nextFile, 2);
+    EXPECT_EQ(next.waitExit(40s), 0) << next.output();
+    EXPECT_TRUE(next.said("Print job finished")) << next.output();
+    EXPECT_LT(next.elapsed(), 15s);
+
+    ASSERT_TRUE(rig.waitForQuietPrinters());
+    const std::vector<SentJob> sent{{"1", kPrinter, readFile(cutFile), Reported::Retried},
+                                    {"2", kPrinter, readFile(nextFile), Reported::Printed}};
+    const JobAudit audit(rig.streams());
+    EXPECT_EQ(audit.classify(sent[0]), Verdict::FailedAsReported);
+    EXPECT_EQ(audit.classify(sent[1]), Verdict::PrintedOnce);
+}
+
+TEST(JobFaults, AMinuteLongJobEndsOnFinishedAndTheJobBehindItWaitsItsTurn) {
+    constexpr std::size_t kLongJob = 12000, kShortJob = 600;
+    // 12000 bytes: a minute. A two-chunk buffer, so the printer takes in the job at the pace it
+    // prints it.
+    DeliveryRig rig({kPrinter}, {"QUORVEL_SIM_RATE=200", "QUORVEL_SIM_CREDITS=2"});
+    const std::string longFile = rig.writeJob(1, kLongJob), shortFile = rig.writeJob(2, kShortJob);
+    BackendJob first(rig.root, kPrinter, longFile, 1);
+    // Past the 30 seconds after which the backend used to give up on its job.
+    ASSERT_TRUE(waitForShare(rig, 0, kLongJob, 0.55, 50s));
+    BackendJob second(rig.root, kPrinter, shortFile, 2);
+
+    EXPECT_EQ(first.waitExit(50s), 0) << first.output();
+    EXPECT_TRUE(first.said("Print job finished")) << first.output();
+    EXPECT_FALSE(first.said("timed out")) << first.output();
+    EXPECT_GE(first.elapsed(), 50s);  // more than 30 s past its hand-over
+    EXPECT_EQ(second.waitExit(30s), 0) << second.output();
+    EXPECT_TRUE(second.said("Print job finished")) << second.output();
+
+    ASSERT_TRUE(rig.waitForQuietPrinters());
+    const std::string longJob = readFile(longFile), shortJob = readFile(shortFile), printed = rig.printed(kPrinter);
+    const std::vector<SentJob> sent{{"1", kPrinter, longJob, Reported::Printed}, {"2", kPrinter, shortJob, Reported::Printed}};
+    EXPECT_EQ(JobAudit(rig.streams()).problems(sent), "");
+    EXPECT_LT(printed.find(longJob), printed.find(shortJob));
+}
+
+TEST(JobFaults, AJobForAPrinterOutOfRangeIsGivenBackAfterTwentySecondsAndPrintsOnceItReturns) {
+    DeliveryRig rig({kPrinter});
+    ASSERT_TRUE(rig.control.leave(kPrinter));
+    const std::string file = rig.writeJob(1, 3000);
+    {
+        BackendJob away(rig.root, kPrinter, file, 1);
+        EXPECT_EQ(away.waitExit(pb::kPrinterWait + 15s), kRetryStatus) << away.output();
+        EXPECT_GE(away.elapsed(), pb::kPrinterWait - 1s);
+        EXPECT_LT(away.elapsed(), pb::kPrinterWait + 8s);
+    }
+    EXPECT_EQ(rig.printedSize(kPrinter), 0u);
+
+    ASSERT_TRUE(rig.control.comeBack(kPrinter));
+    BackendJob again(rig.root, kPrinter, file, 1);  // as CUPS retries it
+    EXPECT_EQ(again.waitExit(pb::kPrinterWait + 15s), 0) << again.output();
+    EXPECT_TRUE(again.said("Print job finished")) << again.output();
+    ASSERT_TRUE(rig.waitForQuietPrinters());
+    EXPECT_TRUE(sameBytes(rig.printed(kPrinter), readFile(file)));
+}
+
+TEST(JobFaults, ACancelStopsTheJobWithinAChunkAndTheNextJobRendersClean) {
+    // Slow, with a two-chunk buffer: a chunk takes about half a second, longer than a cancel
+    // takes to reach the agent.
+    DeliveryRig rig({kPrinter}, {"QUORVEL_SIM_RATE=400", "QUORVEL_SIM_CREDITS=2"});
+    const std::string cutFile = rig.writeJob(1, 3000), nextFile = rig.writeJob(2, 800);
+    const std::string cutJob = readFile(cutFile), nextJob = readFile(nextFile);
+    std::size_t atCancel = 0;
+    {
+        BackendJob cancelled(rig.root, kPrinter, cutFile, 1);
+        ASSERT_TRUE(waitForShare(rig, 0, cutJob.size(), 0.2, 20s));
+        atCancel = rig.printedSize(kPrinter);
+        cancelled.signal(SIGTERM);  // as CUPS cancels a job
+        EXPECT_EQ(cancelled.waitExit(10s), 0) << cancelled.output();
+    }
+    BackendJob next(rig.root, kPrinter, nextFile, 2);
+    EXPECT_EQ(next.waitExit(40s), 0) << next.output();
+    ASSERT_TRUE(rig.waitForQuietPrinters(2s));
+
+    const std::string printed = rig.printed(kPrinter);
+    const auto cutEnd = std::mismatch(printed.begin(), printed.end(), cutJob.begin(), cutJob.end()).first - printed.begin();
+    EXPECT_LE(std::size_t(cutEnd), atCancel + kMtu) << "job bytes sent after the cancel";
+    EXPECT_LT(std::size_t(cutEnd), cutJob.size());
+    const auto nextAt = printed.find(nextJob);
+    ASSERT_NE(nextAt, std::string::npos);
+    ASSERT_GE(nextAt, std::size_t(cutEnd));
+    EXPECT_EQ(printed.find_first_not_of('\0', cutEnd), nextAt) << "only zeros between the cut job and the next";
+    const std::vector<SentJob> sent{{"1", kPrinter, cutJob, Reported::Cancelled}, {"2", kPrinter, nextJob, Reported::Printed}};
+    EXPECT_EQ(JobAudit(rig.streams()).problems(sent), "");
+}
+
+TEST(JobFaults, ALinkThatCarriesShorterWritesThanTheMtuGetsTheWholeJobInWritesItCarries) {
+    constexpr std::size_t kMaxWrite = 100;
+    DeliveryRig rig({kPrinter}, {"QUORVEL_SIM_MAX_WRITE=" + std::to_string(kMaxWrite)});
+    const std::string file = rig.writeJob(1, 3000);
+    BackendJob job(rig.root, kPrinter, file, 1);
+    EXPECT_EQ(job.waitExit(40s), 0) << job.output();
+    EXPECT_TRUE(job.said("Print job finished")) << job.output();
+    ASSERT_TRUE(rig.waitForQuietPrinters());
+    EXPECT_TRUE(sameBytes(rig.printed(kPrinter), readFile(file)));
+    EXPECT_FALSE(rig.agent().logHas("dropped a write"));
+    // "已发送 N 字节": every data write the agent made.
+    const std::string log = readFile(rig.root.path("/var/log/cups/pellbluetooth_backend.log"));
+    const std::regex sentChunk("已发送 (\\d+) 字节");
+    std::size_t writes = 0, longest = 0;
+    for (auto match = std::sregex_iterator(log.begin(), log.end(), sentChunk); match != std::sregex_iterator(); ++match) {
+        ++writes;
+        longest = std::max<std::size_t>(longest, std::stoul((*match)[1]));
+    }
+    EXPECT_LE(longest, kMaxWrite);
+    EXPECT_GE(writes, readFile(file).size() / kMaxWrite);
+}
+
+}  // namespace
+}  // namespace agenttest
