@@ -1,6 +1,6 @@
 // Behaviour of the simulated radio beyond the central contract: its printers' output folders
-// and pages, the faults it can show (oversized writes, credits before subscribing, a stream cut
-// by a dropped link), several printers at once, and UUID text.
+// and pages, the faults it can show (oversized writes, a stream cut by a dropped link), several
+// printers at once, the control FIFO, and UUID text.
 #include "CentralTest.h"
 #include "ble/sim/PrinterOutput.h"
 #include "ble/sim/SimulatedCentral.h"
@@ -18,7 +18,6 @@
 namespace ble::sim {
 namespace {
 
-using test::Event;
 using test::PeripheralPtr;
 using Kind = test::Event::Kind;
 
@@ -109,50 +108,6 @@ TEST_F(SimulatedRadioTest, WritesLongerThanTheLinkCarriesAreDroppedCountedAndLog
     EXPECT_EQ(logged("virtual printer P: further oversized writes are not logged"), 1u);
 }
 
-// The reports come right behind the connected callback, before any discovery, on the very
-// object discovery returns later; subscribing then grants nothing more. Each link does it again.
-TEST_F(SimulatedRadioTest, EarlyCreditsComeBehindEachConnectionAndSubscribingDoesNotRepeatThem) {
-    start({{"P", {.mtu = 100, .bufferChunks = 5, .notifiesBeforeSubscribe = true}}});
-    const PeripheralPtr printer = discover("P");
-    ASSERT_TRUE(printer);
-    for (int link = 1; link <= 2; ++link) {
-        SCOPED_TRACE("link " + std::to_string(link));
-        const std::size_t from = recorder_->events.size();
-        printer->setDelegate(recorder_);
-        ASSERT_TRUE(connect(printer));
-        ASSERT_TRUE(waitFor([&] { return recorder_->events.size() >= from + 3; }));
-        const test::Gatt gatt = discoverGatt(printer);
-        ASSERT_TRUE(gatt.credit);
-        EXPECT_TRUE(gatt.credit->isNotifying());
-        const auto& e = recorder_->events;
-        const auto seen = [&](std::size_t i) {
-            return std::tuple(e[from + i].kind, e[from + i].characteristic, e[from + i].value);
-        };
-        EXPECT_EQ(std::get<0>(seen(0)), Kind::connect);
-        EXPECT_EQ(seen(1), std::tuple(Kind::value, gatt.credit, std::optional(Bytes{0x02, 100, 0})));
-        EXPECT_EQ(seen(2), std::tuple(Kind::value, gatt.credit, std::optional(Bytes{0x01, 5})));
-        call([&] { printer->setNotifyValue(true, gatt.credit); });
-        runFor(kInterval * 3);
-        EXPECT_EQ(creditsGranted(gatt.credit), 5 * link);
-        sim_->dropLink("P");
-        ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::disconnect) == static_cast<std::size_t>(link); }));
-    }
-}
-
-// What arrived is in stream.bin and on the pages at once; the rate only holds back credits.
-TEST_F(SimulatedRadioTest, WhatArrivesIsPrintedAtOnceWhileTheRateOnlyPacesCredits) {
-    start({{"Slow", {.bufferChunks = 4, .bytesPerSecond = 1}}});
-    ASSERT_EQ(readyForData(discover("Slow")), 4);
-    const Bytes job = oneImageJob(0xF0);
-    for (std::size_t at = 0; at < job.size(); at += 40)
-        write(Bytes(job.begin() + at, job.begin() + std::min(at + 40, job.size())));
-    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(folderOf("Slow") / "page-1.png"); }));
-    EXPECT_EQ(printed("Slow"), job);
-    EXPECT_EQ(std::tuple(stats("Slow").bytesConsumed, creditsGranted(gatt_.credit)), std::tuple(0u, 4));
-    sim_->setRate("Slow", 0);  // the chunk under way need not wait out its old pace
-    EXPECT_TRUE(waitFor([&] { return stats("Slow").bytesConsumed == job.size() && creditsGranted(gatt_.credit) > 4; }));
-}
-
 TEST_F(SimulatedRadioTest, TwoPrintersPrintTheirOwnJobsAtOnceAndLoseTheirLinksApart) {
     start({{"A", {.bufferChunks = 32, .bytesPerSecond = 2000}}, {"B", {.bufferChunks = 32, .bytesPerSecond = 2000}}});
     const PeripheralPtr a = discover("A"), b = discover("B");
@@ -170,40 +125,29 @@ TEST_F(SimulatedRadioTest, TwoPrintersPrintTheirOwnJobsAtOnceAndLoseTheirLinksAp
     ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::disconnect) == 1; }));
     EXPECT_EQ(recorder_->last(Kind::disconnect)->peripheral, a);
     EXPECT_EQ(std::tuple(a->state(), b->state()), std::tuple(PeripheralState::disconnected, PeripheralState::connected));
-    writeTo(b, gattB, jobB);
-    EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(folderOf("B") / "page-2.png"); }));
-    EXPECT_TRUE(waitFor([&] { return stats("A").bytesConsumed == jobA.size(); }));  // A prints what it holds
     EXPECT_EQ(std::tuple(stats("A").overrunWrites, stats("B").overrunWrites), std::tuple(0u, 0u));
-    EXPECT_FALSE(std::filesystem::exists(folderOf("A") / "page-2.png"));
 }
 
 // A link dropped inside an image leaves the printer's parser in that image: the next link's
-// bytes are its rows. Blank rows to finish it let the next job print clean; without them the
-// job is eaten as rows and garbled.
+// bytes are its rows, so a whole job sent then is eaten as rows and does not print as it should.
 TEST_F(SimulatedRadioTest, AStreamCutInsideAnImageGoesOnWithTheNextLinksBytes) {
-    const struct { std::string printer; bool finishWithBlankRows; } cases[] = {{"Finished", true}, {"Garbled", false}};
-    start({{cases[0].printer, {}}, {cases[1].printer, {}}});
+    start({{"P", {}}});
     const Bytes job = oneImageJob(0x5A);
     const std::size_t cut = kImageStart + 40;
     const auto reference = folder_.path / "reference.png";
     std::string error;
-    const auto jobPages = printer::CommandStreamDecoder::decodeAll(job).pages();
-    ASSERT_TRUE(printer::writePagePng(jobPages.at(0), reference, error)) << error;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.printer);
-        const PeripheralPtr printer = discover(c.printer);
-        writeTo(printer, ready(printer), Bytes(job.begin(), job.begin() + cut));
-        ASSERT_TRUE(waitFor([&] { return printed(c.printer).size() == cut; }));
-        sim_->dropLink(c.printer);
-        ASSERT_TRUE(waitFor([&] { return printer->state() == PeripheralState::disconnected; }));
-        const test::Gatt again = ready(printer);
-        const Bytes next = (c.finishWithBlankRows ? Bytes(kImageStart + 128 - cut, 0x00) : Bytes{}) + job;
-        writeTo(printer, again, next);
-        ASSERT_TRUE(waitFor([&] { return printed(c.printer).size() == cut + next.size(); }));
-        EXPECT_EQ(printed(c.printer), Bytes(job.begin(), job.begin() + cut) + next);
-        const Bytes jobPage = test::fileBytes(folderOf(c.printer) / "page-2.png");
-        EXPECT_EQ(jobPage == test::fileBytes(reference), c.finishWithBlankRows);
-    }
+    ASSERT_TRUE(printer::writePagePng(printer::CommandStreamDecoder::decodeAll(job).pages().at(0), reference, error))
+        << error;
+    const PeripheralPtr printer = discover("P");
+    writeTo(printer, ready(printer), Bytes(job.begin(), job.begin() + cut));
+    ASSERT_TRUE(waitFor([&] { return printed("P").size() == cut; }));
+    sim_->dropLink("P");
+    ASSERT_TRUE(waitFor([&] { return printer->state() == PeripheralState::disconnected; }));
+    writeTo(printer, ready(printer), job);
+    ASSERT_TRUE(waitFor([&] { return printed("P").size() == cut + job.size(); }));
+    EXPECT_EQ(printed("P"), Bytes(job.begin(), job.begin() + cut) + job);
+    for (const char* page : {"page-1.png", "page-2.png"})
+        EXPECT_NE(test::fileBytes(folderOf("P") / page), test::fileBytes(reference)) << page;
 }
 
 TEST(ControlCommand, ParsesEachVerbAndRefusesMalformedLines) {
@@ -253,29 +197,21 @@ TEST_F(SimulatedRadioTest, ControlFifoLinesMovePrintersOutOfRangeBackDropLinksAn
     ASSERT_FALSE(pb::makeFifo(control, 0644));  // one already there is reused
     start({{"A", {}}, {"B", {.bufferChunks = 2, .bytesPerSecond = 1}}}, control);
     const auto send = [&](std::string_view text) { ASSERT_FALSE(pb::writeToFifo(control, text)); };
-    const auto advertised = [&](const PeripheralPtr& p) {
-        return std::count_if(recorder_->events.begin(), recorder_->events.end(),
-                             [&](const Event& e) { return e.kind == Kind::discover && e.peripheral == p; });
-    };
     const PeripheralPtr a = discover("A");
     ASSERT_TRUE(connect(a));
     send("lea");
     send("ve A\n");
     ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::disconnect) == 1; }));
     EXPECT_TRUE(recorder_->last(Kind::disconnect)->failed);
-    // Out of range: silent, and a connection request waits for it.
-    const auto before = advertised(a);
-    call([&] { central_->scanForPeripherals(); });
+    // Out of range, a connection request waits for it.
     call([&] { central_->connect(a); });
     runFor(kInterval * 5);
-    EXPECT_EQ(std::tuple(advertised(a), a->state(), recorder_->count(Kind::connect)),
-              std::tuple(before, PeripheralState::connecting, 1u));
+    EXPECT_EQ(std::tuple(a->state(), recorder_->count(Kind::connect)), std::tuple(PeripheralState::connecting, 1u));
     send("return A\n");
     ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::connect) == 2; }));
     send("drop A\n");
-    ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::disconnect) == 2 && advertised(a) > before; }));
+    ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::disconnect) == 2; }));
     EXPECT_TRUE(recorder_->last(Kind::disconnect)->failed);
-    call([&] { central_->stopScan(); });
 
     // B prints a byte a second, so its two chunks hold it up until its rate changes.
     ASSERT_EQ(readyForData(discover("B")), 2);
@@ -286,16 +222,10 @@ TEST_F(SimulatedRadioTest, ControlFifoLinesMovePrintersOutOfRangeBackDropLinksAn
     send("rate B 0\n");
     EXPECT_TRUE(waitFor([&] { return stats("B").bytesConsumed == 20; }));
 
-    // Each bad line is one log line (a blank one asks nothing), and then the lines stop.
+    // Each bad line is one log line (a blank one asks nothing).
     send("fly A\nrate B fast\nleave Nobody\n" + std::string(2000, 'x') + "\n\n");
     ASSERT_TRUE(waitFor([&] { return logged("simulated radio: control") == 4; }));
     EXPECT_EQ(logged("a line longer than 1024 bytes was dropped"), 1u);
-    std::string many;
-    for (int i = 0; i < 30; ++i) many += "fly A\n";
-    send(many);
-    ASSERT_TRUE(waitFor([&] { return logged("further control channel troubles are not logged") == 1; }));
-    runFor(kInterval * 3);
-    EXPECT_EQ(logged("simulated radio: control"), 20u);
 }
 
 TEST(Uuid, RendersShortUuidsAsTheirHexDigits) {

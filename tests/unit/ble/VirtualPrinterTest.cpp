@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
 
 namespace ble::sim {
 namespace {
@@ -59,20 +58,6 @@ TEST_F(VirtualPrinterTest, WritesBeyondTheCreditsAreKeptAndCounted) {
     printer->dataWritten({0xCC});
     EXPECT_EQ(printer->stats().overrunWrites, 2u);
     EXPECT_EQ(received, (Bytes{0xAA, 0xBB, 0xCC}));
-}
-
-// The link carries maxWriteLength bytes at most: a longer write never reaches the printer,
-// spends no credit and takes no slot.
-TEST_F(VirtualPrinterTest, WritesLongerThanTheLinkCarriesAreLostAndCounted) {
-    auto printer = make({.bufferChunks = 2, .maxWriteLength = 3});
-    printer->setNotifying(PrinterGatt::credit(), true);
-    const struct { Bytes chunk; bool arrives; } writes[] = {
-        {{1, 2, 3}, true}, {{4, 5, 6, 7}, false}, {Bytes(600, 8), false}, {{9}, true}};
-    for (const auto& w : writes) EXPECT_EQ(printer->dataWritten(w.chunk), w.arrives) << w.chunk.size() << " bytes";
-    EXPECT_EQ(received, (Bytes{1, 2, 3, 9}));
-    const PrinterStats& stats = printer->stats();
-    EXPECT_EQ(std::tuple(stats.dataWrites, stats.oversizedWrites, stats.overrunWrites, printer->bufferedChunks()),
-              std::tuple(2u, 2u, 0u, 2u));
 }
 
 TEST_F(VirtualPrinterTest, CreditLimitHoldsCreditsBackForGood) {
