@@ -165,18 +165,4 @@ TEST(PbRender, DrawsAndListsAFiltersOutput)
     }
 }
 
-TEST(BuiltFilters, InputThatIsNoRasterEndsWithStatusOneAndTheLogLine)
-{
-    filtertest::TestRoot root;
-    const Bytes notRaster{'%', '!', 'P', 'S', '\n'};
-    const auto vellumar = filtertest::runProgram(VELLUMAR_PATH, "Plain", {"1", "u", "t", "1", ""}, notRaster,
-                                                 root.path());
-    const auto tessoral = filtertest::runProgram(TESSORAL_PATH, "Plain", {"1", "u", "t", "1", ""}, notRaster,
-                                                 root.path());
-    EXPECT_EQ(vellumar.status, 1) << vellumar.err;
-    EXPECT_EQ(tessoral.status, 1) << tessoral.err;
-    EXPECT_NE(root.logText().find("Tandle Custom Filter failed to open raster input stream.\n"), std::string::npos);
-    EXPECT_NE(root.logText().find("Tandle Custom Filter failed to open raster.\n"), std::string::npos);
-}
-
 }  // namespace

@@ -17,13 +17,6 @@ using filtertest::capture;
 using filtertest::Captured;
 const auto V = FilterVariant::Vellumar, T = FilterVariant::Tessoral;
 
-TEST(PrintHeader, CarriesBytesPerRowAndRowsLittleEndian)
-{
-    EXPECT_EQ(filter::createPrintHeader(384, 533), (Bytes{0x1D, 0x76, 0x30, 0x00, 0x30, 0x00, 0x15, 0x02}));
-    EXPECT_EQ(filter::createPrintHeader(1, 1), (Bytes{0x1D, 0x76, 0x30, 0x00, 0x01, 0x00, 0x01, 0x00}));
-    EXPECT_EQ(filter::createPrintHeader(9, 300), (Bytes{0x1D, 0x76, 0x30, 0x00, 0x02, 0x00, 0x2C, 0x01}));
-}
-
 TEST(MediaType, BytesPerIndexAndFilterAndNothingForInvalidIndexes)
 {
     const struct {

@@ -81,22 +81,6 @@ TEST(ResizeImage, KnownVectorRefusalsAndThePerPixelFormulaBitForBit)
     }
 }
 
-TEST(Conversion, FirstPixelIsBlackAt127AndWhiteAt128UnderEveryMethod)
-{
-    for (const MethodCase& m : kMethods)
-        for (int width = 1; width <= 17; ++width) {
-            SCOPED_TRACE(describe(m, width, 3));
-            Bytes page(width * 3, 255);
-            page[0] = 127;
-            EXPECT_EQ(packed(page, width, 3, m)[0], 0x80);
-            page[0] = 128;
-            EXPECT_EQ(packed(page, width, 3, m)[0] & 0x80, 0);
-        }
-    EXPECT_TRUE(packed(Bytes(64, 200), 0, 7, kMethods[0]).empty());
-    // Uniform 128 prints nothing under the threshold (Floyd-Steinberg: see the unpacked entries).
-    EXPECT_EQ(packed(Bytes(64, 128), 16, 4, kMethods[4]), Bytes(8, 0x00));
-}
-
 // Small random pages at every width of a partial byte, then pages that drive the error to its
 // extremes (saturated stripes, checkerboards straddling the threshold) at the filters' sizes.
 TEST(Conversion, PackedRowsEqualTheReferenceOnRandomAndExtremePages)
@@ -123,6 +107,10 @@ TEST(Conversion, PackedRowsEqualTheReferenceOnRandomAndExtremePages)
             check(page, width, height);
     }
     check(randomPage(rng, 13, 9, 100, 150), 13, 9);  // after the widest page
+    EXPECT_TRUE(packed(Bytes(64, 200), 0, 7, kMethods[0]).empty());
+    // Known vectors: 127 black, 128 white; uniform 128 prints nothing under the threshold.
+    EXPECT_EQ(packed({127, 128, 128, 128, 128, 128, 128, 128, 128}, 9, 1, kMethods[4]), (Bytes{0x80, 0x00}));
+    EXPECT_EQ(packed(Bytes(64, 128), 16, 4, kMethods[4]), Bytes(8, 0x00));
 }
 
 TEST(Conversion, UnpackedEntriesEqualTheReferenceAndThresholdReadsTheMeanOfFourChannels)
