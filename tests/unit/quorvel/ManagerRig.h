@@ -110,7 +110,8 @@ public:
         central->notify(name, ble::sim::PrinterGatt::credit(), {0x01, credits});
     }
     ble::Bytes printed(const std::string& name) {
-        const std::string text = readFile(folder_.path / ble::sim::folderNameForPrinter(name) / ble::sim::kStreamFileName);
+        const std::string text =
+            readFile(folder_.path / ble::sim::folderNameForPrinter(name) / ble::sim::kStreamFileName);
         return {text.begin(), text.end()};
     }
     bool printedAtLeast(const std::string& name, std::size_t size) {

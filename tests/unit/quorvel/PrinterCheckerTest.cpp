@@ -81,7 +81,8 @@ TEST(QueueList, StateChangesOnlyForAQueueOfExactlyThatNameAndIdleQueuesAreEnable
 
     // No cupsenable or cupsdisable after a failure.
     EXPECT_EQ(rig.runner.calls(), (Names{"lpadmin -p KRV38-A1 -o printer-state=3", "cupsenable KRV38-A1",
-                                         "lpadmin -p KRV38-A1 -o printer-state=5", "lpadmin -p KRV38-A1 -o printer-state=3"}));
+                                         "lpadmin -p KRV38-A1 -o printer-state=5",
+                                         "lpadmin -p KRV38-A1 -o printer-state=3"}));
     EXPECT_EQ(rig.consoleText(), "Successfully set printer KRV38-A1 online.\n"
                                  "Failed to set printer KRV38-A1 offline.\n"
                                  "Failed to set printer KRV38-A1 online.\n");

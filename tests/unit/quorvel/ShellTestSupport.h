@@ -60,7 +60,8 @@ struct TempFolder {
     std::string operator/(const std::string& name) const { return (path / name).string(); }
 };
 
-inline bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+inline bool waitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds limit = std::chrono::seconds(5)) {
     return pbtest::waitUntil(condition, limit);
 }
 using pbtest::readFile;  // the whole file; empty when it cannot be read
