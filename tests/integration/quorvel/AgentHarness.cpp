@@ -1,4 +1,4 @@
-// Processes in a temporary root for the agent's integration tests.
+// Processes in a temporary root for the agent's integration tests, and the delivery rig.
 #include "AgentHarness.h"
 
 #include <fcntl.h>
@@ -7,8 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -96,27 +99,33 @@ Agent::Agent(const TempRoot& root, const std::string& printers, std::vector<std:
     if (!waitForLogSinceStart("readLoop")) throw std::runtime_error("the agent did not start listening");
 }
 
+std::string Agent::log() const { return readFile(root_.path(kAgentLog)); }
+
 bool Agent::waitForLog(const std::string& text, Clock::duration limit) const {
     return waitUntil([&] { return logHas(text); }, limit);
-}
-
-bool Agent::logHasSinceStart(const std::string& text) const {
-    return readFile(root_.path(kAgentLog)).find(text, logStart_) != std::string::npos;
 }
 
 bool Agent::waitForLogSinceStart(const std::string& text, Clock::duration limit) const {
     return waitUntil([&] { return logHasSinceStart(text); }, limit);
 }
 
-static const TempRoot& withQueue(const TempRoot& root, const std::string& printer) {
-    root.setQueues({printer});
-    return root;
+static std::string freshOutput(const TempRoot& root, int jobId) {
+    const std::string path = root.path("/backend-" + std::to_string(jobId) + ".out");
+    std::filesystem::remove(path);
+    return path;
 }
 
-ConnectedAgent::ConnectedAgent(const std::string& printer, std::vector<std::string> simulator, int pages)
-    : agent(withQueue(root, printer), printer, std::move(simulator)) {
-    if (!agent.waitForLog("Connected to " + printer)) throw std::runtime_error(printer + " was not connected");
-    job = filteredJob(root, printer, pages);
+// CUPS runs a backend with its device URI as argv[0].
+BackendJob::BackendJob(const TempRoot& root, const std::string& printer, const std::string& jobFile, int jobId)
+    : outputPath_(freshOutput(root, jobId)),
+      start_(Clock::now()),
+      process_({"pellbluetooth://" + printer, std::to_string(jobId), "user", "title", "1", ""},
+               {"PELLBLUETOOTH_ROOT=" + root.root()}, outputPath_, jobFile, PB_BACKEND_PATH) {}
+
+std::optional<int> BackendJob::waitExit(Clock::duration limit) {
+    const auto status = process_.waitExit(limit);
+    if (status && !end_) end_ = Clock::now();
+    return status;
 }
 
 std::string filteredJob(const TempRoot& root, const std::string& printer, int pages) {
@@ -134,28 +143,97 @@ std::string filteredJob(const TempRoot& root, const std::string& printer, int pa
     return job;
 }
 
-BackendRun runBackend(const TempRoot& root, const std::string& printer, const std::string& jobFile,
-                      Clock::duration limit) {
-    const std::string outputPath = root.path("/backend.out");
-    std::filesystem::remove(outputPath);
-    const auto start = Clock::now();
-    BackendRun run;
-    {
-        // CUPS runs a backend with its device URI as argv[0].
-        Process backend({"pellbluetooth://" + printer, "42", "user", "title", "1", ""},
-                        {"PELLBLUETOOTH_ROOT=" + root.root()}, outputPath, jobFile, PB_BACKEND_PATH);
-        run.status = backend.waitExit(limit);
-        run.elapsed = Clock::now() - start;
-    }
-    run.output = readFile(outputPath);
-    return run;
+DeliveryRig::DeliveryRig(std::vector<std::string> printers, std::vector<std::string> simulator)
+    : printers_(std::move(printers)), settings_(std::move(simulator)) {
+    settings_.push_back("QUORVEL_SIM_CONTROL=" + root.path("/sim-control"));
+    root.setQueues(printers_);
+    startAgent();
 }
 
-std::vector<std::string> pageImages(const std::string& folder) {
-    std::vector<std::string> images;
-    const auto page = [&](int number) { return folder + "/page-" + std::to_string(number) + ".png"; };
-    for (int number = 1; std::filesystem::exists(page(number)); ++number) images.push_back(readFile(page(number)));
-    return images;
+void DeliveryRig::startAgent() {
+    std::string names;
+    for (const auto& printer : printers_) names += (names.empty() ? "" : ",") + printer;
+    agent_.emplace(root, names, settings_);
+    for (const auto& printer : printers_)
+        if (!agent_->waitForLogSinceStart("Connected to " + printer, 15s))
+            throw std::runtime_error(printer + " was not connected");
+}
+
+void DeliveryRig::killAgent() {
+    if (!agent_) return;
+    agent_->process().signal(SIGKILL);
+    agent_->process().waitExit(10s);
+    agent_.reset();
+    for (const auto& printer : printers_) restartsAt_[printer].push_back(printedSize(printer));
+}
+
+bool DeliveryRig::order(const std::string& line) const {
+    const std::string path = root.path("/sim-control"), text = line + "\n";
+    int fd = -1;
+    // A non-blocking open for writing fails until the radio has its end open.
+    if (!waitUntil([&] { return (fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; }, 5s))
+        return false;
+    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    return written;
+}
+
+std::string DeliveryRig::writeJob(std::uint32_t id, std::size_t size) {
+    const std::string path = root.path("/job-" + std::to_string(id) + ".bin");
+    writeFile(path, GeneratedJob::make(id, size));
+    return path;
+}
+
+std::size_t DeliveryRig::printedSize(const std::string& printer) const {
+    std::error_code missing;
+    const auto size = std::filesystem::file_size(root.printerFolder(printer) + "/stream.bin", missing);
+    return missing ? 0 : static_cast<std::size_t>(size);
+}
+
+std::string DeliveryRig::printedSince(const std::string& printer, std::size_t offset) const {
+    std::ifstream stream(root.printerFolder(printer) + "/stream.bin", std::ios::binary);
+    stream.seekg(static_cast<std::streamoff>(offset));
+    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+std::vector<PrinterStream> DeliveryRig::streams() const {
+    std::vector<PrinterStream> all;
+    for (const auto& printer : printers_) {
+        const std::string bytes = root.printed(printer);
+        PrinterStream stream{printer, {}};
+        std::size_t from = 0;
+        if (const auto cuts = restartsAt_.find(printer); cuts != restartsAt_.end()) {
+            for (const std::size_t cut : cuts->second) {
+                const std::size_t to = std::clamp(cut, from, bytes.size());
+                stream.sessions.push_back(bytes.substr(from, to - from));
+                from = to;
+            }
+        }
+        stream.sessions.push_back(bytes.substr(from));
+        all.push_back(std::move(stream));
+    }
+    return all;
+}
+
+bool DeliveryRig::waitForQuietPrinters(Clock::duration quiet, Clock::duration limit) const {
+    std::vector<std::size_t> last;
+    auto since = Clock::now();
+    return waitUntil([&] {
+        std::vector<std::size_t> now;
+        for (const auto& printer : printers_) now.push_back(printedSize(printer));
+        if (now != last) {
+            last = now;
+            since = Clock::now();
+        }
+        return Clock::now() - since >= quiet;
+    }, limit);
+}
+
+::testing::AssertionResult sameBytes(const std::string& printed, const std::string& sent) {
+    if (printed == sent) return ::testing::AssertionSuccess();
+    const auto differ = std::mismatch(printed.begin(), printed.end(), sent.begin(), sent.end());
+    return ::testing::AssertionFailure() << "printed " << printed.size() << " bytes, sent " << sent.size()
+                                         << ", first difference at " << (differ.first - printed.begin());
 }
 
 }  // namespace agenttest

@@ -2,14 +2,18 @@
 // simulated radio and small stateful fakes of the CUPS tools that record their calls.
 #pragma once
 
+#include "JobAudit.h"
 #include "support/TempRoot.h"
 #include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
-#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,11 +24,11 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 using pbtest::readFile;
+using pbtest::TempRoot;  // the temporary root with the fake CUPS (tests/support/)
 using pbtest::waitUntil;
 using pbtest::writeFile;
 
-// The temporary root with the fake CUPS (tests/support/TempRoot.h, FakeCups.h).
-using pbtest::TempRoot;
+constexpr int kRetryStatus = 6;  // CUPS_BACKEND_RETRY
 
 // One child process, run with `argv` (argv[0] as the program should see it; empty `program`:
 // argv[0]) and `environment` added to this process's own. Standard output goes to
@@ -53,41 +57,81 @@ private:
 class Agent {
 public:
     Agent(const TempRoot& root, const std::string& printers, std::vector<std::string> extra = {});
-    bool logHas(const std::string& text) const {
-        return readFile(root_.path("/var/log/cups/pellbluetooth_backend.log")).find(text) != std::string::npos;
-    }
+    bool logHas(const std::string& text) const { return log().find(text) != std::string::npos; }
     bool waitForLog(const std::string& text, Clock::duration limit = 10s) const;
-    bool logHasSinceStart(const std::string& text) const;
+    bool logHasSinceStart(const std::string& text) const { return log().find(text, logStart_) != std::string::npos; }
     bool waitForLogSinceStart(const std::string& text, Clock::duration limit = 10s) const;
     Process& process() { return process_; }
 
 private:
+    std::string log() const;
     const TempRoot& root_;
     std::size_t logStart_;
     Process process_;
 };
 
-// An agent connected to `printer`, whose queue exists, and `job`: `pages` filtered for it.
-struct ConnectedAgent {
-    explicit ConnectedAgent(const std::string& printer, std::vector<std::string> simulator = {}, int pages = 1);
-    TempRoot root;
-    Agent agent;
-    std::string job;
+// The backend for `jobFile`'s bytes to `printer`, job number `jobId`, started as CUPS starts
+// it; its standard output and error go to ROOT/backend-ID.out. Killed at destruction.
+class BackendJob {
+public:
+    BackendJob(const TempRoot& root, const std::string& printer, const std::string& jobFile, int jobId);
+    std::optional<int> waitExit(Clock::duration limit);
+    bool running() { return !waitExit(0s); }
+    void signal(int number) const { process_.signal(number); }
+    std::string output() const { return readFile(outputPath_); }
+    bool said(const std::string& text) const { return output().find(text) != std::string::npos; }
+    // From the start to the exit (or to now, while it runs).
+    Clock::duration elapsed() const { return (end_ ? *end_ : Clock::now()) - start_; }
+
+private:
+    std::string outputPath_;
+    Clock::time_point start_;
+    std::optional<Clock::time_point> end_;
+    Process process_;
 };
 
 // A command stream for `printer` from `pages` generated pages through vellumar.
 std::string filteredJob(const TempRoot& root, const std::string& printer, int pages);
 
-struct BackendRun {
-    std::optional<int> status;
-    std::string output;
-    Clock::duration elapsed;
-};
-// Runs the backend for one job of `jobFile`'s bytes, as CUPS would, and waits up to `limit`.
-BackendRun runBackend(const TempRoot& root, const std::string& printer, const std::string& jobFile,
-                      Clock::duration limit = 40s);
+// A temporary root with queues for some virtual printers, an agent serving them that can be
+// killed and started again, and what the printers received. The agent gets `simulator`
+// settings and the radio's control FIFO (ROOT/sim-control, one order a line for one printer);
+// the rig waits until it has connected every printer.
+class DeliveryRig {
+public:
+    explicit DeliveryRig(std::vector<std::string> printers, std::vector<std::string> simulator = {});
 
-// The contents of page-1.png, page-2.png ... of `folder`, up to the first one missing.
-std::vector<std::string> pageImages(const std::string& folder);
+    TempRoot root;
+
+    Agent& agent() { return *agent_; }
+    // SIGKILL, at once: the printers keep what reached them. Where each stream stood is noted,
+    // since the next agent's printers decode afresh from there.
+    void killAgent();
+    void startAgent();  // a new agent in the same root, once every printer is connected
+    bool agentRunning() const { return agent_.has_value(); }
+    // "leave P" (out of range), "return P", "drop P" (link lost now), "rate P BYTES_PER_SECOND";
+    // false when the radio did not take the line within 5 s.
+    bool order(const std::string& line) const;
+
+    // A generated job of about `size` bytes, written to ROOT/job-ID.bin; returns that path.
+    std::string writeJob(std::uint32_t id, std::size_t size);
+    std::string printed(const std::string& printer) const { return root.printed(printer); }
+    std::size_t printedSize(const std::string& printer) const;  // without reading the stream
+    // What the printer received after its first `offset` bytes.
+    std::string printedSince(const std::string& printer, std::size_t offset) const;
+    // Every printer's stream, cut where the agent was restarted.
+    std::vector<PrinterStream> streams() const;
+    // Waits until every printer's stream has stopped growing for `quiet`; false at `limit`.
+    bool waitForQuietPrinters(Clock::duration quiet = 1s, Clock::duration limit = 30s) const;
+
+private:
+    std::vector<std::string> printers_;
+    std::vector<std::string> settings_;
+    std::optional<Agent> agent_;
+    std::map<std::string, std::vector<std::size_t>> restartsAt_;
+};
+
+// Stream lengths, binary: say where they differ rather than print them.
+::testing::AssertionResult sameBytes(const std::string& printed, const std::string& sent);
 
 }  // namespace agenttest

@@ -1,8 +1,7 @@
-// Finds each job's copies in the printers' streams and judges them.
+// Generated jobs; each job's copies found in the printers' streams and judged.
 #include "JobAudit.h"
 
 #include <algorithm>
-#include <functional>
 #include <span>
 #include <sstream>
 
@@ -31,39 +30,6 @@ std::vector<printer::DecodedCommand> commandsIn(const printer::CommandStreamDeco
     return found;
 }
 
-bool sameCommand(const printer::DecodedCommand& a, const printer::DecodedCommand& b, std::uint64_t shift) {
-    return a.kind == b.kind && a.problem == b.problem && a.offset == b.offset + shift && a.length == b.length &&
-           a.level == b.level && a.mediaSelector == b.mediaSelector && a.mediaCode == b.mediaCode &&
-           a.feedDots == b.feedDots && a.bytesPerRow == b.bytesPerRow && a.rows == b.rows;
-}
-
-const printer::DecodedPage* pageNumbered(const printer::CommandStreamDecoder& decoded, std::uint64_t number) {
-    const auto& pages = decoded.pages();
-    if (number >= 1 && number <= pages.size() && pages[number - 1].number == number) return &pages[number - 1];
-    for (const auto& page : pages)
-        if (page.number == number) return &page;
-    return nullptr;
-}
-
-bool samePicture(const printer::DecodedPage& a, const printer::DecodedPage& b) {
-    return a.bytesPerRow == b.bytesPerRow && a.announcedRows == b.announcedRows && a.truncated == b.truncated &&
-           a.packed == b.packed;
-}
-
-// The bytes that tell this job from every other: its first image row when that row has a dot
-// (a generated job's rows carry its id), else the whole job.
-std::string_view signatureOf(const std::string& job, const printer::CommandStreamDecoder& alone) {
-    for (const auto& command : alone.commands()) {
-        if (command.kind != printer::CommandKind::PrintImage || command.bytesPerRow == 0) continue;
-        const std::size_t start = command.offset + printer::kPrintImageHeaderLength;
-        if (start + command.bytesPerRow > job.size()) break;
-        const std::string_view row(job.data() + start, command.bytesPerRow);
-        if (row.find_first_not_of('\0') != std::string_view::npos) return row;
-        break;
-    }
-    return job;
-}
-
 }  // namespace
 
 std::string_view verdictName(Verdict verdict) {
@@ -81,14 +47,10 @@ std::string_view verdictName(Verdict verdict) {
 
 std::vector<std::size_t> findCopies(std::string_view haystack, std::string_view needle) {
     std::vector<std::size_t> copies;
-    if (needle.empty()) return copies;
-    const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
-    for (auto from = haystack.begin();;) {
-        const auto at = std::search(from, haystack.end(), searcher);
-        if (at == haystack.end()) return copies;
-        copies.push_back(static_cast<std::size_t>(at - haystack.begin()));
-        from = at + static_cast<std::ptrdiff_t>(needle.size());
-    }
+    for (auto at = haystack.find(needle); !needle.empty() && at != std::string_view::npos;
+         at = haystack.find(needle, at + needle.size()))
+        copies.push_back(at);
+    return copies;
 }
 
 JobAudit::JobAudit(std::vector<PrinterStream> streams) {
@@ -102,19 +64,15 @@ JobAudit::JobAudit(std::vector<PrinterStream> streams) {
     }
 }
 
+// Clean: the printer decoded the job's own commands at the same places as the job alone.
 bool JobAudit::cleanCopy(const Session& session, std::size_t at, const std::string& job,
                          const printer::CommandStreamDecoder& alone) const {
-    const auto own = commandsIn(alone, 0, job.size());
-    const auto seen = commandsIn(session.decoded, at, at + job.size());
-    if (own.size() != seen.size()) return false;
-    for (std::size_t i = 0; i < own.size(); ++i) {
-        if (!sameCommand(seen[i], own[i], at)) return false;
-        if (own[i].kind != printer::CommandKind::PrintImage) continue;
-        const auto* printed = pageNumbered(session.decoded, seen[i].pageNumber);
-        const auto* expected = pageNumbered(alone, own[i].pageNumber);
-        if (printed == nullptr || expected == nullptr || !samePicture(*printed, *expected)) return false;
-    }
-    return true;
+    return std::ranges::equal(commandsIn(session.decoded, at, at + job.size()), commandsIn(alone, 0, job.size()),
+                              [&](const printer::DecodedCommand& seen, printer::DecodedCommand own) {
+                                  own.offset += at;
+                                  own.pageNumber = seen.pageNumber;  // counted over the whole stream
+                                  return seen == own;
+                              });
 }
 
 bool JobAudit::foundElsewhere(const SentJob& job, std::string_view signature) const {
@@ -128,7 +86,10 @@ bool JobAudit::foundElsewhere(const SentJob& job, std::string_view signature) co
 
 Verdict JobAudit::classify(const SentJob& job) const {
     const auto alone = printer::CommandStreamDecoder::decodeAll(asBytes(job.bytes));
-    if (foundElsewhere(job, signatureOf(job.bytes, alone))) return Verdict::Misrouted;
+    // The bytes that tell a generated job from every other: its first image row.
+    const auto signature =
+        std::string_view(job.bytes).substr(GeneratedJob::kFirstRowOffset, GeneratedJob::kBytesPerRow);
+    if (foundElsewhere(job, signature)) return Verdict::Misrouted;
     std::size_t copies = 0;
     bool clean = true;
     for (const auto& printer : printers_) {
@@ -161,6 +122,60 @@ std::string JobAudit::problems(const std::vector<SentJob>& jobs) const {
             lines << "job " << job.id << " on " << job.printer << ": " << verdictName(verdict) << "\n";
     }
     return lines.str();
+}
+
+namespace {
+
+constexpr char kEnable[] = {0x10, char(0xFF), char(0xF1), 0x03};
+constexpr char kDarkness[] = {0x10, char(0xFF), 0x10, 0x00, 0x08};
+constexpr char kMedia[] = {0x1F, char(0x80), 0x01, 0x10, 0x0A};
+constexpr char kImageStart[] = {0x1D, 0x76, 0x30, 0x00};
+constexpr char kLabelFeed[] = {0x1D, 0x0C};
+constexpr char kEndJob[] = {0x1B, char(0xBB), char(0xBB)};
+constexpr std::size_t kFrameBytes =
+    sizeof kEnable + sizeof kDarkness + sizeof kMedia + sizeof kImageStart + 4 + sizeof kLabelFeed + sizeof kEndJob;
+
+// Four bits per byte, always with the high bit set: never zero, never a command's first byte.
+void putNibbles(std::string& row, std::size_t at, std::uint32_t value, int nibbles) {
+    for (int i = nibbles - 1; i >= 0; --i) row[at++] = static_cast<char>(0xA0 | ((value >> (4 * i)) & 0xF));
+}
+
+std::string row(std::uint32_t id, std::uint32_t number) {
+    std::string bytes(GeneratedJob::kBytesPerRow, '\0');
+    putNibbles(bytes, 0, id, 8);
+    putNibbles(bytes, 8, number, 4);
+    // Stripes that differ from job to job, so the printed pages differ too.
+    for (std::size_t i = 12; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(0x80 | ((id * 37 + number * 3 + i) & 0x7F));
+    return bytes;
+}
+
+}  // namespace
+
+std::string GeneratedJob::make(std::uint32_t id, std::size_t size) {
+    const std::size_t rows =
+        std::clamp(size > kFrameBytes ? (size - kFrameBytes) / kBytesPerRow : 0, kMinRows, kMaxRows);
+    std::string job;
+    job.reserve(kFrameBytes + rows * kBytesPerRow);
+    for (const std::string_view part : {std::string_view(kEnable, sizeof kEnable),
+                                        std::string_view(kDarkness, sizeof kDarkness),
+                                        std::string_view(kMedia, sizeof kMedia),
+                                        std::string_view(kImageStart, sizeof kImageStart)})
+        job += part;
+    for (const std::size_t value : {kBytesPerRow, rows}) {
+        job += static_cast<char>(value & 0xFF);
+        job += static_cast<char>(value >> 8);
+    }
+    for (std::uint32_t number = 0; number < rows; ++number) job += row(id, number);
+    job.append(kLabelFeed, sizeof kLabelFeed).append(kEndJob, sizeof kEndJob);
+    return job;
+}
+
+std::size_t GeneratedJob::bytesHeld(const std::string& job, const std::string& received) {
+    static_assert(kFirstRowOffset == kFrameBytes - sizeof kLabelFeed - sizeof kEndJob);
+    const auto row = received.find(job.substr(kFirstRowOffset, kBytesPerRow));
+    if (row == std::string::npos || row < kFirstRowOffset) return 0;
+    return received.size() - (row - kFirstRowOffset);
 }
 
 }  // namespace agenttest

@@ -1,10 +1,12 @@
-// Decides, from what the printers received, whether each job sent was printed exactly once,
-// on its own printer, intact, or was reported as not printed. Does no I/O.
+// Small generated jobs, and the audit that decides, from what the printers received, whether
+// each job sent was printed exactly once, on its own printer, intact, or was reported as not
+// printed. Does no I/O.
 #pragma once
 
 #include "printer/CommandStreamDecoder.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <ostream>
 #include <string>
@@ -41,7 +43,7 @@ enum class Verdict {
     PrintedThoughFailed,  // reported not printed, yet one whole, clean copy came out
     Lost,                 // reported printed, but no whole copy on its printer
     Duplicated,           // more than one whole copy on its printer
-    Misrouted,            // some of it (its first image row, or all of it) on another printer
+    Misrouted,            // its first image row on another printer
     Garbled,              // a whole copy whose commands or pages are not the job's own: the
                           // printer was mid-command when it started
 };
@@ -77,5 +79,24 @@ private:
 
 // Offsets of every copy of `needle` in `haystack`, copies not overlapping.
 std::vector<std::size_t> findCopies(std::string_view haystack, std::string_view needle);
+
+// A job as a filter would frame it: enable, darkness, media type, one print image, label
+// feed, end job. Every image row carries the job id and the row number and holds no zero
+// byte, so a copy of the job (or of one of its rows) is found in a printer's stream without
+// doubt, and zeros after a cut prefix are never mistaken for the job's own bytes.
+class GeneratedJob {
+public:
+    static constexpr std::size_t kBytesPerRow = 48;  // 384 dots, the narrow printers' width
+    static constexpr std::size_t kMinRows = 1;
+    static constexpr std::size_t kMaxRows = 0xFFFF;
+    // Enable, darkness, media type and the image header come before the first row.
+    static constexpr std::size_t kFirstRowOffset = 22;
+
+    // About `size` bytes (never less than one row's frame) for job `id`.
+    static std::string make(std::uint32_t id, std::size_t size);
+    // How many bytes of `job` a stream holds when `received` is what came after the bytes
+    // before the job: counted from where the job's first row shows it began, 0 before that.
+    static std::size_t bytesHeld(const std::string& job, const std::string& received);
+};
 
 }  // namespace agenttest

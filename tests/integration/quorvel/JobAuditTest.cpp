@@ -1,5 +1,4 @@
 // The audit of delivered jobs against streams made by hand: each way a job can come out.
-#include "GeneratedJob.h"
 #include "JobAudit.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,9 @@
 // The BLE manager's transfers on the simulated radio: credits and MTU changes on a real link,
-// a busy link refusing a second job, links lost mid-job and the completion sent on the next
-// link, printer reports (decoded byte for byte), a printer that cannot take data and a
-// concurrent burst. The credit arithmetic itself is LinkTransfer's own test.
+// a busy link refusing a second job, a link lost before its job started, printer reports
+// (decoded byte for byte), a printer that cannot take data and a concurrent burst. The credit
+// arithmetic itself is LinkTransfer's own test.
 #include "ManagerRig.h"
 
-#include "printer/CommandStreamDecoder.h"
 #include "quorvel/PrinterReports.h"
 
 #include <gtest/gtest.h>
@@ -46,87 +45,38 @@ protected:
         return rig_.logged("已发送 " + std::to_string(length) + " 字节, 当前偏移量：" + std::to_string(offset) + "/" +
                            std::to_string(total));
     }
-    // Drops the link and waits for link number `link` to be up with its MTU report in (whose
-    // notifications being on lets grants reach the manager).
-    bool reconnected(std::size_t link) {
-        rig_.central->dropLink(kPrinter);
-        return rig_.waitUntil([&] { return rig_.offline.size() == link - 1; }) && rig_.connectNamed(kPrinter) &&
-               rig_.waitUntil([&] { return rig_.logger.count("Printer update mtu [182]") == link; });
-    }
 
     ManagerRig rig_{{printer(kPrinter)}};
 };
 
-TEST_F(ManualCredits, ThousandBytesGoOutAsMtuChunksOnePerCreditAndAnMtuReportChangesTheNext) {
-    grant(3, 3);
-    const ble::Bytes job = pattern(1000);
-    EXPECT_TRUE(rig_.manager->sendPrintData(kPrinter, 1, ManagerRig::job(job)));
-    EXPECT_TRUE(rig_.logger.contains("chunkSize size 512"));
-    EXPECT_TRUE(sent(182, 546, 1000));
-    EXPECT_TRUE(rig_.logger.contains("credit 为 0，延迟发送数据"));
-    EXPECT_TRUE(rig_.ends.all().empty());
-
-    rig_.central->setMtu(kPrinter, 244);  // no credit comes with it: nothing is sent
-    ASSERT_TRUE(rig_.logged("Printer update mtu [244]"));
-    rig_.runFor(30ms);
-    EXPECT_EQ(rig_.manager->sendDataOffset(), 546u);
-    rig_.grant(kPrinter, 4);
-    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("finished", 1)); }));
-    EXPECT_TRUE(sent(244, 790, 1000) && sent(210, 1000, 1000));
-    EXPECT_TRUE(rig_.logger.contains("已成功发送所有数据到打印机"));
-    EXPECT_EQ(rig_.manager->credit(), 2);
-    EXPECT_FALSE(rig_.manager->hasPendingData());
-    ASSERT_TRUE(rig_.printedAtLeast(kPrinter, job.size()));
-    EXPECT_EQ(rig_.printed(kPrinter), job);
-    EXPECT_EQ(rig_.central->printerStats(kPrinter)->dataWrites, 5u);
-}
-
-// A link sends one job at a time: a second job for it is refused until the first has ended,
-// and never replaces it.
-TEST_F(ManualCredits, AnEmptyJobSpendsACreditAndABusyLinkRefusesASecondJob) {
+// On a real link (the arithmetic is LinkTransfer's test): MTU-long chunks, one per credit, an
+// MTU report that changes the next, and a busy link that refuses a second job, never replacing
+// the first.
+TEST_F(ManualCredits, ChunksFollowCreditsAndMtuReportsAndABusyLinkRefusesASecondJob) {
     grant(2, 2);
-    EXPECT_TRUE(rig_.manager->sendPrintData(kPrinter, 1, ManagerRig::job({})));
-    EXPECT_TRUE(sent(0, 0, 0));
-    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("finished", 1)); }));
-    const ble::Bytes first = pattern(1000, 1), second = pattern(100, 2);
-    EXPECT_TRUE(rig_.manager->sendPrintData(std::nullopt, 2, ManagerRig::job(first)));  // the current printer
+    const ble::Bytes first = pattern(1000, 1);
+    EXPECT_TRUE(rig_.manager->sendPrintData(std::nullopt, 1, ManagerRig::job(first)));  // the current printer
+    EXPECT_TRUE(sent(182, 364, 1000));
     EXPECT_FALSE(rig_.manager->isReadyForJob(kPrinter));
-    EXPECT_FALSE(rig_.manager->sendPrintData(kPrinter, 3, ManagerRig::job(second)));
+    EXPECT_FALSE(rig_.manager->sendPrintData(kPrinter, 2, ManagerRig::job(pattern(100, 2))));
+    rig_.central->setMtu(kPrinter, 244);
+    ASSERT_TRUE(rig_.logged("Printer update mtu [244]"));
     grant(10, 10);
-    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("finished", 2)); }));
+    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("finished", 1)); }));
+    EXPECT_TRUE(sent(244, 608, 1000));
     EXPECT_TRUE(rig_.manager->isReadyForJob(kPrinter));
     ASSERT_TRUE(rig_.printedAtLeast(kPrinter, first.size()));
     EXPECT_EQ(rig_.printed(kPrinter), first);
 }
 
-// A job not started when its link fell is handed back whole. Writes without response are
-// never acknowledged: once part of a job went into a link that fell, the label cannot be
-// finished soundly: the job fails, and the cut image is completed on the next link before
-// anything else, so the next job prints clean.
-TEST_F(ManualCredits, ALinkLostBeforeAJobStartsHandsItBackAndOneLostMidJobFailsItAndCompletesTheImage) {
-    ble::Bytes job = {0x10, 0xFF, 0xF1, 0x03, 0x1D, 0x76, 0x30, 0x00, 10, 0, 60, 0};
-    job.resize(job.size() + 600, 0xFF);
-    EXPECT_TRUE(rig_.manager->sendPrintData(kPrinter, 1, ManagerRig::job(job)));
-    ASSERT_TRUE(reconnected(2));
+// A job not started when its link fell is handed back whole. (One lost mid-job: what it owes is
+// LinkTransfer's test, the failed job and the clean next one the agent chain's.)
+TEST_F(ManualCredits, ALinkLostBeforeAJobStartsHandsItBackWhole) {
+    EXPECT_TRUE(rig_.manager->sendPrintData(kPrinter, 1, ManagerRig::job(pattern(600))));
+    rig_.central->dropLink(kPrinter);
     ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("notSent", 1)); }));
-    EXPECT_TRUE(rig_.manager->sendPrintData(kPrinter, 2, ManagerRig::job(job)));
-    grant(3, 3);
-    ASSERT_TRUE(sent(182, 546, job.size()) && rig_.printedAtLeast(kPrinter, 546));
-    ASSERT_TRUE(reconnected(3));
-    EXPECT_TRUE(rig_.logger.hasPrefix("Link to QMT53-A lost mid-job after 546/612 bytes: job abandoned"));
-    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("failed", 2)); }));
     EXPECT_FALSE(rig_.manager->hasPendingData());
-    grant(8, 8);
-    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains("linkFree 0 QMT53-A"); }));
-    ble::Bytes next = {0x1D, 0x76, 0x30, 0x00, 2, 0, 2, 0, 0x81, 0x42, 0x24, 0x18};
-    EXPECT_TRUE(rig_.manager->sendPrintData(kPrinter, 3, ManagerRig::job(next)));
-    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("finished", 3)); }));
-    ASSERT_TRUE(rig_.printedAtLeast(kPrinter, job.size() + next.size()));
-    const ble::Bytes printed = rig_.printed(kPrinter);
-    EXPECT_EQ(ble::Bytes(printed.begin(), printed.begin() + 546), ble::Bytes(job.begin(), job.begin() + 546));
-    const auto decoded = printer::CommandStreamDecoder::decodeAll(printed);
-    ASSERT_EQ(decoded.pages().size(), 2u);
-    EXPECT_EQ(decoded.pages()[1].packed, ble::Bytes(next.begin() + 8, next.end()));
+    EXPECT_TRUE(rig_.printed(kPrinter).empty());
 }
 
 TEST(PrinterReports, CreditMtuStatusAndErrorReportsNeedTheirExactShape) {
@@ -192,10 +142,9 @@ TEST(BLEPrinterManagerTransfer, APrinterWithoutDataCharacteristicGetsNothingAndT
 }
 
 // A radio may turn a printer's notifications back on by itself, so its credits come before we
-// asked for them: they count once, when we turn notifications on. A link that carries shorter
-// writes than the printer's MTU gets chunks no longer than it carries.
-TEST(BLEPrinterManagerTransfer, EarlyCreditsCountOnceAndNoChunkIsLongerThanTheLinkCarries) {
-    ManagerRig rig({printer(kPrinter, {.mtu = 100, .maxWriteLength = 60, .notifiesBeforeSubscribe = true})});
+// asked for them: they count once, when we turn notifications on.
+TEST(BLEPrinterManagerTransfer, EarlyCreditsCountOnce) {
+    ManagerRig rig({printer(kPrinter, {.mtu = 100, .notifiesBeforeSubscribe = true})});
     ASSERT_TRUE(rig.start());
     ASSERT_TRUE(rig.connectNamed(kPrinter, 100));
     ASSERT_TRUE(rig.logged("creditCharacteristic: Printer update credit [16]"));
@@ -204,10 +153,7 @@ TEST(BLEPrinterManagerTransfer, EarlyCreditsCountOnceAndNoChunkIsLongerThanTheLi
     ASSERT_TRUE(rig.waitUntil([&] { return rig.ends.contains(ended("finished", 1)); }));
     ASSERT_TRUE(rig.printedAtLeast(kPrinter, job.size()));
     EXPECT_EQ(rig.printed(kPrinter), job);
-    const auto stats = *rig.central->printerStats(kPrinter);
-    EXPECT_EQ(stats.oversizedWrites, 0u);
-    EXPECT_EQ(stats.overrunWrites, 0u);
-    EXPECT_EQ(stats.dataWrites, (job.size() + 59) / 60);
+    EXPECT_EQ(rig.central->printerStats(kPrinter)->overrunWrites, 0u);
 }
 
 // The reader's thread hands over jobs while credit grants resume the transfer on the print

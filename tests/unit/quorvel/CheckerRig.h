@@ -69,24 +69,14 @@ struct ScriptedRunner : pb::ProcessRunner {
         }
         return lines;
     }
-    // The argument lists `tool` was run with, each joined by blanks.
-    Names callsOf(const std::string& tool) const {
-        Names calls;
-        for (const auto& command : commands)
-            if (command.path.ends_with(tool)) {
-                std::string line;
-                for (const auto& argument : command.arguments) line += (line.empty() ? "" : " ") + argument;
-                calls.push_back(line);
-            }
-        return calls;
-    }
-    // Every run of the CUPS tools that change a queue, in order: the tool's name and arguments.
-    Names changes() const {
+    // Each run of `tool` (empty: of every tool that changes a queue), in order: the tool's name
+    // and its arguments, joined by blanks.
+    Names calls(const std::string& tool = {}) const {
         Names all;
         for (const auto& command : commands) {
-            const std::string tool = std::filesystem::path(command.path).filename();
-            if (tool == "lpstat") continue;
-            all.push_back(tool);
+            const std::string name = std::filesystem::path(command.path).filename();
+            if (tool.empty() ? name == "lpstat" : name != tool) continue;
+            all.push_back(name);
             for (const auto& argument : command.arguments) all.back() += " " + argument;
         }
         return all;

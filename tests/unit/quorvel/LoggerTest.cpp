@@ -22,7 +22,7 @@ TEST(Logger, FirstLineSaysHowTheLogWasFoundTagsTellThreadsApartAndALostFileCosts
         logger.log("from main");
         std::thread([&] { logger.log("from elsewhere\nsecond line"); }).join();
     }
-    std::istringstream lines(textOf(path));
+    std::istringstream lines(readFile(path));
     // A line feed inside a message stays inside its entry, shown escaped.
     for (auto [tag, tail] : {std::pair{"main:[", "] Log file created at: " + path}, {"main:[", "] from main"},
                              {"not-main:[", "] from elsewhere\\x0asecond line"}}) {
@@ -32,7 +32,7 @@ TEST(Logger, FirstLineSaysHowTheLogWasFoundTagsTellThreadsApartAndALostFileCosts
     }
     EXPECT_TRUE(lines.peek() == EOF);
     Logger again(path, [] { return true; }, nullptr);
-    EXPECT_TRUE(textOf(path).ends_with("] Log file already exists at: " + path + "\n"));
+    EXPECT_TRUE(readFile(path).ends_with("] Log file already exists at: " + path + "\n"));
     // A removed log is not created again, but used once it is back: the removal is noticed
     // at the first line of a new second.
     std::filesystem::remove(path);
@@ -41,7 +41,7 @@ TEST(Logger, FirstLineSaysHowTheLogWasFoundTagsTellThreadsApartAndALostFileCosts
     EXPECT_FALSE(std::filesystem::exists(path));
     { std::ofstream recreated(path); }
     again.log("two");
-    EXPECT_TRUE(textOf(path).ends_with("] two\n") && textOf(path).find("lost") == std::string::npos);
+    EXPECT_TRUE(readFile(path).ends_with("] two\n") && readFile(path).find("lost") == std::string::npos);
     // A missing folder costs only the file.
     Logger lost(folder / "no/such/folder/agent.log", [] { return true; }, nullptr);
     lost.log("still fine");
@@ -66,7 +66,7 @@ TEST(Logger, ConcurrentLinesStayWholeInFileAndConsole) {
     std::fclose(console);
     // Every line whole: each thread's line appears as often as it was logged, and nothing else.
     for (const std::string& file : {path, consolePath}) {
-        const std::string text = textOf(file);
+        const std::string text = readFile(file);
         std::istringstream lines(text);
         int entries = 0;  // the console separates its entries by blank lines
         for (std::string line; std::getline(lines, line);) entries += line.empty() ? 0 : 1;

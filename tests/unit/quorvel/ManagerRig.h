@@ -53,7 +53,7 @@ public:
         return false;
     }
     void writeMessage(const std::string& message) override { replies.add(message); }
-    void stopReading() override { readerStops.add("stop"); }
+    void stopReading() override {}
     void dropStatusReplies() override { replies.add("<dropped>"); }
     void startBroadcasting(const std::string& name) override { reports.add(name); }
     void stopBroadcasting() override {}
@@ -110,7 +110,8 @@ public:
         central->notify(name, ble::sim::PrinterGatt::credit(), {0x01, credits});
     }
     ble::Bytes printed(const std::string& name) {
-        const std::string text = textOf(folder_.path / ble::sim::folderNameForPrinter(name) / ble::sim::kStreamFileName);
+        const std::string text =
+            readFile(folder_.path / ble::sim::folderNameForPrinter(name) / ble::sim::kStreamFileName);
         return {text.begin(), text.end()};
     }
     bool printedAtLeast(const std::string& name, std::size_t size) {
@@ -121,7 +122,7 @@ public:
     asio::io_context io;
     asio::executor_work_guard<asio::io_context::executor_type> keepRunning = asio::make_work_guard(io);
     RecordingLog logger;
-    Lines queues, online, offline, loops, replies, readerStops, reports, ends;
+    Lines queues, online, offline, loops, replies, reports, ends;
     std::function<void()> onOnline;  // main queue, inside the connected callback
     int scans = 0;                   // main queue only
     std::FILE* console = std::tmpfile();

@@ -67,14 +67,6 @@ TEST(PrinterJobs, AJobForAPrinterOutOfRangeIsHandedBackAfterTheWaitAndPrintsOnce
     ASSERT_TRUE(rig.waitUntil([&] { return rig.replies.contains(kFinished); }, 10s));
     ASSERT_TRUE(rig.printedAtLeast("QMV27-0042", labelJob(0x44).size()));
     EXPECT_EQ(rig.printed("QMV27-0042"), labelJob(0x44));
-
-    // A printer in range that cannot take data fails its job rather than keep it.
-    rig.central->addAdvertiser("QMT53-Bare");
-    rig.queues.add("QMT53-Bare");
-    jobs.channelJobComing();
-    jobs.submit("QMT53-Bare", labelJob(0x45), true);
-    ASSERT_TRUE(rig.waitUntil([&] { return rig.replies.contains(std::string(pb::kStatusError)); }, 10s));
-    EXPECT_EQ(rig.replies.count("status not_in_range "), 1u);
 }
 
 // Cancelled while waiting: taken out. Cancelled while being sent: it stops at the chunk in

@@ -1,16 +1,16 @@
 // Doubles and helpers shared by the agent's unit tests: recording lists, a collecting log and
-// reply channel, a temporary folder, a deadline wait and a file's text.
+// reply channel, a temporary folder, a deadline wait and a file's text (tests/support/).
 #pragma once
 
 #include "quorvel/Logger.h"
 #include "quorvel/ReplyChannel.h"
+#include "support/TestFiles.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -61,22 +61,14 @@ struct TempFolder {
 };
 
 inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds deadline = std::chrono::milliseconds(5000)) {
-    for (const auto end = std::chrono::steady_clock::now() + deadline; !condition();
-         std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-        if (std::chrono::steady_clock::now() > end) return false;
-    return true;
+                      std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    return pbtest::waitUntil(condition, limit);
 }
-
-// The whole file; empty when it cannot be read.
-inline std::string textOf(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using pbtest::readFile;  // the whole file; empty when it cannot be read
 // Everything written to `file` so far; its position is left alone.
 inline std::string textOf(std::FILE* file) {
     std::fflush(file);
-    return textOf("/proc/self/fd/" + std::to_string(fileno(file)));
+    return readFile("/proc/self/fd/" + std::to_string(fileno(file)));
 }
 
 }  // namespace quorvel::test
