@@ -74,6 +74,12 @@ std::size_t QueueStateKeeper::keep(const std::vector<std::string>& queues,
         }
         if (!mustChange(current, connected))
             continue;
+        if (connected && current == QueueState::stopped && !stoppedHere_.contains(queue)) {
+            if (leftStopped_.insert(queue).second)
+                log("Queue " + queue + " was stopped by someone else; left stopped");
+            continue;
+        }
+        leftStopped_.erase(queue);
         if (connected) {
             log("Printer " + queue + " is connected; setting its queue idle");
             makeOnline(queue);
@@ -120,15 +126,19 @@ void QueueStateKeeper::makeOnline(const std::string& queue)
 {
     // CUPS starts the jobs waiting on an idle queue at its next periodic pass, seconds later;
     // enabling the queue starts them now.
-    if (runLpadmin(queue, kOnlineState, "online"))
+    if (runLpadmin(queue, kOnlineState, "online")) {
+        stoppedHere_.erase(queue);
         runQueueTool("cupsenable", tools_.cupsenable, {queue}, queue);
+    }
 }
 
 void QueueStateKeeper::makeOffline(const std::string& queue)
 {
     // The reason is what `lpstat -p` and the CUPS web pages show the user for a stopped queue.
-    if (runLpadmin(queue, kOfflineState, "offline"))
+    if (runLpadmin(queue, kOfflineState, "offline")) {
+        stoppedHere_.insert(queue);
         runQueueTool("cupsdisable", tools_.cupsdisable, {"-r", notInRangeReason(queue), queue}, queue);
+    }
 }
 
 bool QueueStateKeeper::runLpadmin(const std::string& queue, const char* state, const char* word)

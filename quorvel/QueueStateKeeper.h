@@ -77,6 +77,10 @@ private:
     const Tools tools_;
     std::mutex mutex_;
     std::set<std::string> absentLastTime_;  // queues whose printer keep() found not connected
+    // Queues stopped here because their printer went away. keep() starts only these again: a
+    // queue its user stopped stays stopped (a connection still starts it, as it always has).
+    std::set<std::string> stoppedHere_;
+    std::set<std::string> leftStopped_;  // already logged as stopped by someone else
 };
 
 }  // namespace quorvel

@@ -257,11 +257,11 @@ TEST(QueueListLoop, KeepsEachQueueIdleWhileItsPrinterIsConnectedAndStoppedWhileN
     EXPECT_EQ(rig.runner.calls(), stopQmt);
     EXPECT_TRUE(rig.log.contains("Printer QMT53-9 is not in range; setting its queue stopped"));
 
-    rig.connections.connected = {"KRV38-A1"};  // its link came up
+    // Its link came up, but its queue was stopped by its user: a pass leaves that stop alone.
+    rig.connections.connected = {"KRV38-A1"};
     for (int pass = 0; pass < 3; ++pass) ASSERT_TRUE(rig.loopQueue->tick());
-    Names expected = stopQmt;
-    expected.insert(expected.end(), {"lpadmin -p KRV38-A1 -o printer-state=3", "cupsenable KRV38-A1"});
-    EXPECT_EQ(rig.runner.calls(), expected);
+    EXPECT_EQ(rig.runner.calls(), stopQmt);
+    EXPECT_EQ(rig.log.count("Queue KRV38-A1 was stopped by someone else; left stopped"), 1u);
     EXPECT_EQ(rig.runner.calls("lpstat").size(), 10u);  // -v and -p at each of the five passes
     EXPECT_EQ(rig.connections.scanRequests, 5);
     EXPECT_EQ(rig.scans, 0);
@@ -272,10 +272,15 @@ TEST(QueueListLoop, KeepsEachQueueIdleWhileItsPrinterIsConnectedAndStoppedWhileN
     rig.runner.states["KRV38-A1"] = rig.runner.states["QMT53-9"] = "printing";
     rig.connections.connected = {"QMT53-9"};
     ASSERT_TRUE(rig.loopQueue->tick());
-    EXPECT_EQ(rig.runner.calls().size(), 4u);
+    EXPECT_EQ(rig.runner.calls().size(), 2u);
     rig.runner.states["KRV38-A1"] = rig.runner.states["QMT53-9"] = "idle";
     ASSERT_TRUE(rig.loopQueue->tick());
     EXPECT_EQ(rig.runner.calls().back(), "cupsdisable -r Printer KRV38-A1 is not in range KRV38-A1");
+    EXPECT_EQ(rig.runner.calls().size(), 4u);
+    // Back in range: the stop the agent made is undone.
+    rig.connections.connected = {"KRV38-A1"};
+    ASSERT_TRUE(rig.loopQueue->tick());
+    EXPECT_EQ(rig.runner.calls().back(), "cupsenable KRV38-A1");
     EXPECT_EQ(rig.runner.calls().size(), 6u);
     EXPECT_EQ(rig.runner.restartedJobs, 0);
 
@@ -289,7 +294,7 @@ TEST(QueueListLoop, KeepsEachQueueIdleWhileItsPrinterIsConnectedAndStoppedWhileN
     ASSERT_TRUE(rig.loopQueue->tick());
     EXPECT_TRUE(rig.log.contains("lpstat -p gave no state for queue KRV38-A1; left as it is"));
     EXPECT_EQ(rig.runner.calls().size(), 6u);
-    EXPECT_EQ(rig.connections.scanRequests, 9);
+    EXPECT_EQ(rig.connections.scanRequests, 10);
 }
 
 // A failed first attempt is retried at once and once more after 200 s; three failures are
