@@ -1,7 +1,7 @@
 // Device discovery and queue tracking with real processes and a stateful fake CUPS: a listing
 // offers the printer that has no queue, its new queue gets it connected and set idle, a queue
 // that goes disconnects its printer, and the agent never invents a queue. (Each pass's keeping of
-// queue states is the queue checker's unit test.)
+// queue states is the queue checker's unit test.) A printing queue is never changed.
 #include "AgentHarness.h"
 
 #include <gtest/gtest.h>
@@ -60,6 +60,26 @@ TEST(DiscoveryFlow, AListingOffersThePrinterWithoutAQueueAQueueThatGoesDisconnec
     ASSERT_TRUE(fileGets(root.path("/cupsenable.calls"), "QMT53-B2\n"));
     EXPECT_EQ(root.lpadminCalls().find("printer-state=5"), std::string::npos) << readFile(root.path("/agent.out"));
     EXPECT_EQ(lpadminQueues(root), (std::set<std::string>{kQueued, kNew}));
+}
+
+// CUPS takes a state change of a queue that is printing for a change of the printer: it kills the
+// job's backend and starts the job again, printing it twice. The agent learns the state first
+// and leaves a printing queue alone while its printer goes and comes back.
+TEST(DiscoveryFlow, APrintingQueueIsLeftAloneWhileItsPrinterGoesAndComesBack) {
+    DeliveryRig rig({kQueued});
+    rig.root.setQueueState(kQueued, "printing");
+    ASSERT_TRUE(rig.order(std::string("drop ") + kQueued));
+    // Offline at the loss and online at the reconnection are both asked for, and both skipped.
+    const auto skips = [&] {
+        const std::string log = readFile(rig.root.path("/var/log/cups/pellbluetooth_backend.log"));
+        const std::string line = "Queue KRV38-A1 is printing; state left as it is";
+        std::size_t count = 0;
+        for (auto at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++count;
+        return count;
+    };
+    ASSERT_TRUE(waitUntil([&] { return skips() >= 2; }, 15s)) << rig.root.lpadminCalls();
+    EXPECT_EQ(rig.root.restarts(), "");
+    EXPECT_EQ(rig.root.lpadminCalls().find("printer-state=5"), std::string::npos) << rig.root.lpadminCalls();
 }
 
 }  // namespace
