@@ -88,12 +88,13 @@ void BLEPrinterManager::releaseHeldBack(const std::shared_ptr<ble::Peripheral>& 
     PrinterLink* link = linkOf(peripheral);
     if (!link) return;
     std::deque<std::pair<std::shared_ptr<ble::Characteristic>, ble::Bytes>> kept;
-    for (auto& [characteristic, value] : link->heldBack) {
+    for (auto& held : link->heldBack) {
+        std::shared_ptr<ble::Characteristic> characteristic = held.first;
         if (std::find(link->notifying.begin(), link->notifying.end(), characteristic) == link->notifying.end()) {
-            kept.emplace_back(characteristic, std::move(value));
+            kept.push_back(std::move(held));
             continue;
         }
-        queue_.post([this, peripheral, characteristic, value = std::move(value)] {
+        queue_.post([this, peripheral, characteristic, value = std::move(held.second)] {
             didReceiveData(peripheral, value, characteristic);
         });
     }
