@@ -252,19 +252,11 @@ bool BidirectionalFIFO::handleStatusCommand(const ReplyAction& action)
             return false;
         with_.logger.log("Print job finished");
         with_.logger.customPrint("Print job finished", stdout);
-        if (!claimEnd())
-            return true;
-        with_.cups.info("Print job finished");
-        endRun(exitStatusFor(JobEnd::Finished));
-        return true;
+        return endWith(JobEnd::Finished, "Print job finished", false);
     case pb::StatusWord::Error:
         with_.logger.log("Print job error");
         with_.logger.customPrint("Print job failed", stderr);
-        if (!claimEnd())
-            return true;
-        with_.cups.error("Print job failed");
-        endRun(exitStatusFor(JobEnd::PrinterError));
-        return true;
+        return endWith(JobEnd::PrinterError, "Print job failed", true);
     case pb::StatusWord::PaperOut:
         with_.logger.customPrint("Printer out of paper", stderr);
         with_.cups.error("Printer out of paper");
@@ -284,11 +276,7 @@ bool BidirectionalFIFO::handleStatusCommand(const ReplyAction& action)
         if (isStale(status))
             return false;
         with_.logger.log("The agent gave the job back: its printer did not come in range");
-        if (!claimEnd())
-            return true;
-        with_.cups.info("The printer is not in range; the job will be retried");
-        endRun(exitStatusFor(JobEnd::NotInRange));
-        return true;
+        return endWith(JobEnd::NotInRange, "The printer is not in range; the job will be retried", false);
     case pb::StatusWord::Queued:
     case pb::StatusWord::Connecting:
     case pb::StatusWord::Sending:
@@ -310,6 +298,20 @@ bool BidirectionalFIFO::handleStatusCommand(const ReplyAction& action)
 bool BidirectionalFIFO::claimEnd()
 {
     return isListening_.exchange(false);
+}
+
+bool BidirectionalFIFO::endWith(JobEnd end, std::string_view cupsLine, bool asError)
+{
+    // Whoever claims the end first (a reply or the status wait) ends the run; the other only
+    // stops handling the text.
+    if (!claimEnd())
+        return true;
+    if (asError)
+        with_.cups.error(cupsLine);
+    else
+        with_.cups.info(cupsLine);
+    endRun(exitStatusFor(end));
+    return true;
 }
 
 void BidirectionalFIFO::endRun(int status)

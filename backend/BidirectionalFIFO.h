@@ -4,6 +4,7 @@
 #pragma once
 
 #include "backend/CupsReporter.h"
+#include "backend/ExitStatus.h"
 #include "backend/Logger.h"
 #include "backend/PrinterChecker.h"
 #include "backend/ReplyText.h"
@@ -109,6 +110,9 @@ private:
     void setupFIFOs();
     void readLoop();
     void launchProcess(const std::string& scriptPath);
+    // Ends the run with `end`'s exit status after one line for CUPS; true (the text's handling
+    // stops) whether or not this call was the one that ended it.
+    bool endWith(JobEnd end, std::string_view cupsLine, bool asError);
     void endRun(int status);
     bool isStale(std::string_view status);
 
