@@ -1,6 +1,7 @@
 // The built backend run as CUPS runs it, in a temporary root, against a scripted agent end of
 // the FIFO channel (and a scripted lpstat): jobs, status words, time-outs and device listing.
-#include "support/TestFiles.h"
+#include "support/Process.h"
+#include "support/TempRoot.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -42,19 +42,15 @@ void writeFile(const std::string& path, const std::string& content, unsigned mod
     pbtest::writeFile(path, content, mode);
 }
 
-// A temporary root with tmp, var/log/cups, (var/run) and the reply channel the agent makes;
-// removed with the last backend run in it.
-struct TestRoot {
+// A temporary root (tests/support/) with the reply channel the agent makes, and without the
+// channel folder when asked; removed with the last backend run in it.
+struct TestRoot : pbtest::TempRoot {
     explicit TestRoot(bool withRunFolder)
     {
-        if (mkdtemp(path.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        for (const char* folder : {"/tmp", "/var/log/cups", withRunFolder ? "/var/run" : "/tmp"})
-            std::filesystem::create_directories(path + folder);
-        mkfifo((path + "/tmp/cups-bluetooth-read").c_str(), 0666);
+        if (!withRunFolder)
+            std::filesystem::remove_all(path("/var/run"));
+        mkfifo(path("/tmp/cups-bluetooth-read").c_str(), 0666);
     }
-    ~TestRoot() { std::filesystem::remove_all(path); }
-    std::string path = "/tmp/pb-backend-test.XXXXXX";  // made unique by the constructor
     int runs = 0;
 };
 
@@ -62,7 +58,6 @@ struct TestRoot {
 // standard input, in a temporary root of its own or in another run's (sharing its channels,
 // lock and log); standard output and error go to files of its own under the root. The agent's
 // end is scripted through readCommand, readPrintData and reply, each waiting at most `limit`.
-// At destruction the backend is killed if still running and the root removed with its last run.
 class BackendRun {
 public:
     explicit BackendRun(const std::string& input, std::vector<std::string> argv = kJobArguments, bool withRunFolder = true)
@@ -73,26 +68,14 @@ public:
         : BackendRun(sameRoot.rootFolder_, input, std::move(argv))
     {
     }
-    ~BackendRun()
-    {
-        if (!status_ && pid_ > 0)
-            kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-    }
-    std::string path(const std::string& absolute) const { return root_ + absolute; }
+    std::string path(const std::string& absolute) const { return rootFolder_->path(absolute); }
 
     // The exit status once it ended within `limit`; nullopt if it still runs.
-    std::optional<int> waitExit(Clock::duration limit)
-    {
-        int raw = 0;
-        waitUntil([&] {
-            return status_ || (waitpid(pid_, &raw, WNOHANG) == pid_ && (status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw)));
-        }, limit);
-        return status_;
-    }
+    std::optional<int> waitExit(Clock::duration limit) { return process_->waitExit(limit); }
     std::string output() const { return readFile(path("/stdout" + own_)); }
     std::string errors() const { return readFile(path("/stderr" + own_)); }
     std::string log() const { return readFile(path("/var/log/cups/pellbluetooth.log")); }
-    pid_t pid() const { return pid_; }
+    pbtest::Process& process() { return *process_; }
 
     // One writer's text on the command channel (to its end of file); nullopt on time-out.
     std::optional<std::string> readCommand(Clock::duration limit = 10s) { return readOneWriter("-write", limit); }
@@ -112,22 +95,11 @@ public:
 
 private:
     BackendRun(std::shared_ptr<TestRoot> root, const std::string& input, std::vector<std::string> argv)
-        : rootFolder_(std::move(root)), root_(rootFolder_->path), own_(std::to_string(++rootFolder_->runs))
+        : rootFolder_(std::move(root)), own_(std::to_string(++rootFolder_->runs))
     {
         writeFile(path("/job-input" + own_), input);
-        setenv("PELLBLUETOOTH_ROOT", root_.c_str(), 1);  // for the child; this process never reads it
-        std::vector<char*> args;
-        for (auto& argument : argv)
-            args.push_back(argument.data());
-        args.push_back(nullptr);
-        const std::string in = path("/job-input" + own_), out = path("/stdout" + own_), err = path("/stderr" + own_);
-        if ((pid_ = fork()) == 0) {
-            dup2(open(in.c_str(), O_RDONLY), 0);
-            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-            execv(PB_BACKEND_PATH, args.data());
-            _exit(127);
-        }
+        process_.emplace(std::move(argv), std::vector<std::string>{"PELLBLUETOOTH_ROOT=" + rootFolder_->root()},
+                         path("/stdout" + own_), path("/job-input" + own_), PB_BACKEND_PATH, path("/stderr" + own_));
     }
 
     std::optional<std::string> readOneWriter(const std::string& suffix, Clock::duration limit)
@@ -157,11 +129,10 @@ private:
         return text;
     }
 
+    // The process comes last: it is killed before its root is removed.
     std::shared_ptr<TestRoot> rootFolder_;
-    std::string root_;
     std::string own_;  // tells this run's files from the other runs' in the root
-    pid_t pid_ = -1;
-    std::optional<int> status_;
+    std::optional<pbtest::Process> process_;
 };
 
 // The job the agent is handed (as hex text), how the backend was started, the reply ending it,
@@ -229,15 +200,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "Discovery report for KRV38-C ignored: this run prints a job"}),
     [](const auto& info) { return info.param.name; });
 
-// utime + stime of `pid` in clock ticks: fields 14 and 15 of /proc/<pid>/stat.
-long cpuTicks(pid_t pid)
-{
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    long utime = 0, stime = 0;
-    std::sscanf(stat.c_str() + stat.rfind(')') + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime);
-    return utime + stime;
-}
-
 TEST(BackendJob, StaleFinishedIsIgnoredBusyIsAnsweredWaitingUsesNoCpuAndPaperOutIsClearedAtTheEnd)
 {
     BackendRun job("ab");
@@ -251,9 +213,9 @@ TEST(BackendJob, StaleFinishedIsIgnoredBusyIsAnsweredWaitingUsesNoCpuAndPaperOut
     // A writer that comes and goes is what made a naive reply loop spin.
     ASSERT_TRUE(job.reply("status Busy"));
     EXPECT_EQ(job.readCommand(), "status received_busy");
-    const long before = cpuTicks(job.pid());
+    const long before = job.process().cpuTicks();
     std::this_thread::sleep_for(3s);  // the measurement window itself, not a wait for an event
-    EXPECT_LE(cpuTicks(job.pid()) - before, 3) << "clock ticks over 3 s";
+    EXPECT_LE(job.process().cpuTicks() - before, 3) << "clock ticks over 3 s";
     EXPECT_FALSE(job.waitExit(0s));
     EXPECT_TRUE(has(job.output(), "Printer busy\n\n"));
     EXPECT_TRUE(has(job.errors(), "WARNING: Printer busy"));
@@ -385,7 +347,7 @@ TEST(BackendListing, PrintsSafeDeviceLinesAnnouncesPrintersLaterAndHoldsTheChann
     EXPECT_TRUE(has(backend.log(), "Listing ended: every announcement is sent"));
     EXPECT_EQ(job.readCommand(), "doPrint pellbluetooth://KRV38-A1B2");
     EXPECT_EQ(job.readPrintData(), "61");
-    kill(job.pid(), SIGTERM);
+    job.process().signal(SIGTERM);
     EXPECT_EQ(job.readCommand(), "cancelPrint pellbluetooth://KRV38-A1B2");
     EXPECT_EQ(job.waitExit(5s), 0);
     EXPECT_TRUE(has(job.errors(), "INFO: Job cancelled\n"));

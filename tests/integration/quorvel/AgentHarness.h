@@ -3,6 +3,7 @@
 #pragma once
 
 #include "JobAudit.h"
+#include "support/Process.h"
 #include "support/TempRoot.h"
 #include "support/TestFiles.h"
 
@@ -23,32 +24,13 @@ namespace agenttest {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+using pbtest::Process;  // a child process killed at destruction (tests/support/)
 using pbtest::readFile;
 using pbtest::TempRoot;  // the temporary root with the fake CUPS (tests/support/)
 using pbtest::waitUntil;
 using pbtest::writeFile;
 
 constexpr int kRetryStatus = 6;  // CUPS_BACKEND_RETRY
-
-// One child process, run with `argv` (argv[0] as the program should see it; empty `program`:
-// argv[0]) and `environment` added to this process's own. Standard output goes to
-// `outputPath`, standard error there too unless `errorPath` is given. Killed at destruction.
-class Process {
-public:
-    Process(std::vector<std::string> argv, std::vector<std::string> environment, const std::string& outputPath,
-            const std::string& inputPath = "/dev/null", std::string program = {}, const std::string& errorPath = {});
-    ~Process();
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-    std::optional<int> waitExit(Clock::duration limit);  // empty: still running at the limit
-    long cpuTicks() const;                               // user plus system time so far
-    long residentKb() const;                             // VmRSS; throws once the process is gone
-    void signal(int number) const;                       // nothing once it has been reaped
-
-private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-};
 
 // The agent on the simulated radio with `printers`; `extra` adds NAME=value settings.
 // Constructed once it listens on its channel. Another Agent in the same root after this one

@@ -1,5 +1,5 @@
 // The BLE manager's transfers on the simulated radio: credits and MTU changes on a real link,
-// a busy link refusing a second job, a link lost before its job started, printer reports
+// a busy link refusing a second job, printer reports
 // (decoded byte for byte), a printer that cannot take data and a concurrent burst. The credit
 // arithmetic itself is LinkTransfer's own test.
 #include "ManagerRig.h"
@@ -67,16 +67,6 @@ TEST_F(ManualCredits, ChunksFollowCreditsAndMtuReportsAndABusyLinkRefusesASecond
     EXPECT_TRUE(rig_.manager->isReadyForJob(kPrinter));
     ASSERT_TRUE(rig_.printedAtLeast(kPrinter, first.size()));
     EXPECT_EQ(rig_.printed(kPrinter), first);
-}
-
-// A job not started when its link fell is handed back whole. (One lost mid-job: what it owes is
-// LinkTransfer's test, the failed job and the clean next one the agent chain's.)
-TEST_F(ManualCredits, ALinkLostBeforeAJobStartsHandsItBackWhole) {
-    EXPECT_TRUE(rig_.manager->sendPrintData(kPrinter, 1, ManagerRig::job(pattern(600))));
-    rig_.central->dropLink(kPrinter);
-    ASSERT_TRUE(rig_.waitUntil([&] { return rig_.ends.contains(ended("notSent", 1)); }));
-    EXPECT_FALSE(rig_.manager->hasPendingData());
-    EXPECT_TRUE(rig_.printed(kPrinter).empty());
 }
 
 TEST(PrinterReports, CreditMtuStatusAndErrorReportsNeedTheirExactShape) {
