@@ -50,8 +50,8 @@ std::string folderNameForPrinter(const std::string& printerName) {
     return folder;
 }
 
-PrinterOutput::PrinterOutput(std::filesystem::path folder, LogFunction log)
-    : folder_(std::move(folder)), log_(std::move(log)) {
+PrinterOutput::PrinterOutput(std::filesystem::path folder, LogFunction logFunction)
+    : folder_(std::move(folder)), log_(std::move(logFunction)) {
     std::error_code error;
     std::filesystem::create_directories(folder_, error);
     if (error) log("virtual printer: cannot create " + folder_.string() + ": " + error.message());
@@ -65,6 +65,7 @@ void PrinterOutput::receive(std::span<const std::uint8_t> bytes) {
         stream_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         // Flushed at once so that whoever watches the folder sees every byte received.
         stream_.flush();
+        if (!stream_) log("virtual printer: cannot write " + (folder_ / kStreamFileName).string() + "; the stream is not kept");
     }
     decoder_.feed(bytes);
     logFlaggedCommands();

@@ -1,6 +1,11 @@
 // The simulated radio's scanning, connections, power state and test controls.
 #include "ble/sim/SimulatedCentral.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
 namespace ble::sim {
 
 namespace {
@@ -17,10 +22,28 @@ std::string quoted(const std::string& line) {
     return "\"" + text + (line.size() > kMaxQuotedControlLine ? "...\"" : "\"");
 }
 
+// Why printers cannot print into `folder` (made when missing), or empty when they can.
+std::string unusableFolder(const std::filesystem::path& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) return error.message();
+    if (!std::filesystem::is_directory(folder, error)) return "not a folder";
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return std::generic_category().message(errno);
+    return {};
+}
+
 }  // namespace
 
 SimulatedCentral::SimulatedCentral(asio::io_context& mainQueue, SimulatedRadioSettings settings)
     : Central(mainQueue, CentralState::unknown), settings_(std::move(settings)), advertisingTimer_(mainQueue) {
+    if (!settings_.outputFolder.empty()) {
+        if (const std::string why = unusableFolder(settings_.outputFolder); !why.empty()) {
+            if (settings_.log)
+                settings_.log("Simulated radio: the output folder " + settings_.outputFolder.string() +
+                              " cannot be used (" + why + "); the virtual printers keep no output");
+            settings_.outputFolder.clear();
+        }
+    }
     for (const SimulatedPrinter& printer : settings_.printers) devices_.push_back(makePrinter(printer));
 }
 

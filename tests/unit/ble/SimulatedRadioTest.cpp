@@ -66,7 +66,9 @@ protected:
     std::vector<std::string> lines;
 };
 
-TEST(SimulatedRadio, PrintersGetSeparateSafeFolders) {
+// An output folder that cannot be made is one line at the start, and the printers go on
+// printing with nothing kept (it used to abort the agent).
+TEST(SimulatedRadio, PrintersGetSeparateSafeFoldersAndAnUnusableFolderIsOneLine) {
     test::TempFolder folder;
     asio::io_context io;
     auto sim = SimulatedCentral::create(
@@ -74,6 +76,16 @@ TEST(SimulatedRadio, PrintersGetSeparateSafeFolders) {
     for (const char* name : {"A_B", "A_B-2", "_"}) EXPECT_TRUE(std::filesystem::is_directory(folder.path / name)) << name;
     EXPECT_EQ(folderNameForPrinter("P1 Rig"), "P1_Rig");
     EXPECT_EQ(folderNameForPrinter(""), "_");
+
+    std::ofstream(folder.path / "plain-file") << "x";
+    std::vector<std::string> lines;
+    sim = SimulatedCentral::create(io, {.printers = {{"P1", {}}, {"P2", {}}}, .outputFolder = folder.path / "plain-file" / "out",
+                                        .log = [&](std::string_view line) { lines.emplace_back(line); }});
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].starts_with("Simulated radio: the output folder ")) << lines[0];
+    EXPECT_TRUE(lines[0].ends_with("; the virtual printers keep no output")) << lines[0];
+    PrinterOutput output(folder.path / "plain-file" / "P1", [&](std::string_view line) { lines.emplace_back(line); });
+    EXPECT_EQ(lines.size(), 3u);  // cannot create, cannot open
 }
 
 TEST(PrinterOutput, PageNumbersContinueAfterThePagesAlreadyThereAndUnknownBytesAreLogged) {
