@@ -29,7 +29,10 @@ RasterPageReader::RasterPageReader(cups_raster_t* raster) : raster_(raster) {}
 
 bool RasterPageReader::readHeader(cups_page_header2_t& header)
 {
-    return cupsRasterReadHeader2(raster_, &header) != 0;
+    if (cupsRasterReadHeader2(raster_, &header) == 0)
+        return false;
+    ++headersRead_;
+    return true;
 }
 
 bool RasterPageReader::acceptPage(const cups_page_header2_t& header, FILE* log)
@@ -79,12 +82,26 @@ bool RasterPageReader::readPage(const cups_page_header2_t& header, FILE* log)
         if (cupsRasterReadPixels(raster_, direct ? samples : row_.data(), bytesPerLine) != bytesPerLine) {
             printLog(log, "Raster data ended inside the page after %u of %u rows; page skipped.\n", y,
                      header.cupsHeight);
+            cutPage_ = headersRead_;
             return false;
         }
         if (!direct)
             convertRowToGrey(layout, row_.data(), width, samples);
     }
+    ++pagesRead_;
     return true;
+}
+
+int RasterPageReader::finish() const
+{
+    if (cutPage_ == 0)
+        return 0;
+    if (pagesRead_ > 0) {
+        std::fprintf(stderr, "WARNING: The print data ended inside page %u; that page was not printed\n", cutPage_);
+        return 0;
+    }
+    std::fprintf(stderr, "ERROR: The print data ended inside page %u; nothing was printed\n", cutPage_);
+    return 1;
 }
 
 void RasterPageReader::skipPage(const cups_page_header2_t& header)

@@ -47,6 +47,12 @@ public:
     // cupsWidth x cupsHeight grey samples of the last page read, rows back to back.
     const std::uint8_t* samples() const { return page_.data(); }
 
+    // After the last page: when the stream ended inside a page, says so to CUPS on standard
+    // error and gives the job's exit status: 0 when earlier pages were printed (a WARNING),
+    // 1 when none was (an ERROR), so that a cut job is never reported as printed whole by
+    // silence nor failed after it printed pages a retry would print twice.
+    int finish() const;
+
 private:
     // Grow-only memory that is not cleared: a page claimed by a header costs only the rows
     // that really arrive, so a stream that stops early does not fault in the whole page.
@@ -61,6 +67,9 @@ private:
     };
 
     cups_raster_t* raster_;
+    unsigned headersRead_ = 0;
+    unsigned pagesRead_ = 0;
+    unsigned cutPage_ = 0;  // the page the stream ended inside; 0: none
     Buffer page_;
     Buffer row_;
 };

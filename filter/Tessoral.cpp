@@ -219,7 +219,7 @@ int runTessoral(int argc, char* argv[], int rasterFd, FILE* out)
     }
     cupsRasterClose(raster);
     printLog(log, "Custom Filter executed successfully.\n");
-    return endJob(job, imageBufferFile, 0);
+    return endJob(job, imageBufferFile, reader.finish());
 }
 
 }  // namespace filter

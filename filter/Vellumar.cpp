@@ -92,7 +92,8 @@ void writePage(VellumarJob& job, const cups_page_header2_t& header, const std::u
     }
 }
 
-void printPages(VellumarJob& job, cups_raster_t* raster)
+// The job's exit status (RasterPageReader::finish).
+int printPages(VellumarJob& job, cups_raster_t* raster)
 {
     RasterPageReader reader(raster);
     cups_page_header2_t header;
@@ -109,6 +110,7 @@ void printPages(VellumarJob& job, cups_raster_t* raster)
             continue;
         writePage(job, header, reader.samples());
     }
+    return reader.finish();
 }
 
 JobSettings settingsFor(int argc, char* argv[], const char* queueName, const std::string& logPath, FILE* log)
@@ -146,14 +148,14 @@ int runVellumar(int argc, char* argv[], int rasterFd, FILE* out)
         std::fflush(out);
         return 1;
     }
-    printPages(job, raster);
+    const int status = printPages(job, raster);
     handlePrinterSpecificCommands(out, queueName, job.settings.mediaType, log);
 
     cupsRasterClose(raster);
     printLog(log, "Custom Filter executed successfully.\n");
     closeLogFile(log);
     std::fflush(out);
-    return 0;
+    return status;
 }
 
 }  // namespace filter

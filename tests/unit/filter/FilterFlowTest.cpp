@@ -76,7 +76,14 @@ struct JobCase {
     Bytes start, before, after, end;
     const char* logLine;
     int status = 0;
+    const char* cupsLine = "";  // on standard error, where CUPS reads it
 };
+
+Bytes cutShort(Bytes stream, std::size_t bytes)
+{
+    stream.resize(stream.size() - bytes);
+    return stream;
+}
 
 TEST(FilterJobs, FramesByteForByte)
 {
@@ -112,12 +119,21 @@ TEST(FilterJobs, FramesByteForByte)
         {V, "HM_x", {""}, {}, {}, kDarkness1, {}, {}, {}, "failed to open raster input stream.\n", 1},
         {T, "Plain", {""}, {'%', '!', 'P', 'S', '\n'}, {}, concat({kDarkness1, kTessoralMedia0}), {}, {}, {},
          "failed to open raster.\n", 1},
+        // A stream that ends inside a page: failed if nothing was printed, else printed with a warning.
+        {V, "Plain", {}, cutShort(rasterStream({gradient}), 100), {}, {}, {}, {}, {}, "after 38 of 40 rows", 1,
+         "ERROR: The print data ended inside page 1; nothing was printed\n"},
+        {T, "Plain", {}, cutShort(rasterStream({black, gradient}), 100), {image(T, black, 3)},
+         concat({kDarkness1, kTessoralMedia0}), kEnable, concat({kFeed, kDisable}), {}, "page skipped", 0,
+         "WARNING: The print data ended inside page 2; that page was not printed\n"},
     };
     for (const JobCase& job : cases) {
         SCOPED_TRACE(job.queue);
         filtertest::TestRoot root;
+        testing::internal::CaptureStderr();
         const auto [status, output] = runFilter(job.variant, job.queue, job.options, job.raster);
+        const std::string cupsLines = testing::internal::GetCapturedStderr();
         EXPECT_EQ(status, job.status);
+        EXPECT_NE(cupsLines.find(job.cupsLine), std::string::npos) << cupsLines;
         Bytes expected = job.start;
         for (const Bytes& printed : job.images)
             expected = concat({expected, job.before, printed, job.after});
