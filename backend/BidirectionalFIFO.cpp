@@ -6,7 +6,6 @@
 #include "common/Paths.h"
 #include "common/ProcessExit.h"
 #include "common/RootPath.h"
-#include "common/WorkGroup.h"
 #include "common/Words.h"
 
 #include <utility>
@@ -16,6 +15,14 @@ namespace backend {
 namespace {
 
 constexpr std::size_t kLoggedMessageLength = 100;
+// A reply can reach us in several reads (the agent's writes of more than a pipe's atomic size,
+// or a read that fills its buffer): what arrives is joined until the channel has been quiet
+// this long, so a pair cut between two reads is read whole.
+constexpr std::chrono::milliseconds kReplyJoinWait{20};
+// Commands waiting for the agent to read them, at the most (a listing sends one per printer).
+constexpr std::size_t kMaxWaitingCommands = 64;
+// Past this much unbroken text, the whole pairs in it are handled without waiting for quiet.
+constexpr std::size_t kMaxJoinedReply = 1 << 20;
 
 std::string describe(const std::string& path, std::error_code error)
 {
@@ -84,30 +91,25 @@ void BidirectionalFIFO::releaseChannel()
 
 void BidirectionalFIFO::writeMessage(std::string message, std::function<void(bool)> completion)
 {
-    auto group = std::make_shared<pb::WorkGroup>(with_.mainQueue);
     auto taken = std::make_shared<std::atomic<bool>>(false);
-    group->enter();
-    pb::runOnOwnThread([this, group, taken, message] {
-        if (std::error_code error = pb::writeToFifo(writeFIFO_, message)) {
-            with_.logger.log("Error writing to FIFO: " + describe(writeFIFO_, error));
-        } else {
-            with_.logger.log("Wrote message: " + std::string(pb::utf8Prefix(message, kLoggedMessageLength)));
-            *taken = true;
-        }
-        group->leave();
+    // Armed before the write is queued: its end may come on the main queue at once.
+    auto timeout = std::make_shared<pb::DelayedWork>(
+        with_.mainQueue.postDelayed(timing_.writeTimeout, [this] { launchAgentOnce(); }));
+    const bool queued = queueCommand(std::move(message), [this, taken, timeout, completion = std::move(completion)](bool written) {
+        *taken = written;
+        with_.mainQueue.post([this, taken, timeout, completion] {
+            timeout->cancel();
+            if (*taken)
+                with_.logger.log("Write operation completed successfully.");
+            if (completion)
+                completion(*taken);
+        });
     });
-    pb::DelayedWork timeout = with_.mainQueue.postDelayed(timing_.writeTimeout, [this] {
-        with_.logger.log("Write operation timed out, launching process...");
-        with_.cups.warning("The Bluetooth agent is not answering; starting it");
-        launchProcess(postInstallPath_);
-    });
-    group->notify([this, timeout, taken, completion = std::move(completion)]() mutable {
-        timeout.cancel();
-        if (*taken)
-            with_.logger.log("Write operation completed successfully.");
+    if (!queued) {
+        timeout->cancel();
         if (completion)
-            completion(*taken);
-    });
+            with_.mainQueue.post([completion] { completion(false); });
+    }
 }
 
 void BidirectionalFIFO::writeMessageWithin(std::string message, std::chrono::steady_clock::duration limit,
@@ -123,15 +125,58 @@ void BidirectionalFIFO::writeMessageWithin(std::string message, std::chrono::ste
         if (!std::exchange(once->answered, true))
             once->completion(taken);
     };
-    pb::runOnOwnThread([this, message = std::move(message), answer] {
-        const std::error_code error = pb::writeToFifo(writeFIFO_, message);
+    if (!queueCommand(std::move(message), [this, answer](bool taken) { with_.mainQueue.post([answer, taken] { answer(taken); }); }))
+        with_.mainQueue.post([answer] { answer(false); });
+    with_.mainQueue.postDelayed(limit, [answer] { answer(false); });
+}
+
+bool BidirectionalFIFO::queueCommand(std::string message, std::function<void(bool written)> written)
+{
+    std::lock_guard lock(commands_->mutex);
+    if (commands_->waiting.size() >= kMaxWaitingCommands) {
+        with_.logger.log("Dropped \"" + std::string(pb::utf8Prefix(message, kLoggedMessageLength)) + "\": " +
+                         std::to_string(kMaxWaitingCommands) + " messages already wait for the agent");
+        return false;
+    }
+    commands_->waiting.push_back({std::move(message), std::move(written)});
+    if (!std::exchange(commands_->writing, true))
+        pb::runOnOwnThread([this, commands = commands_] { writeCommands(*commands); });
+    return true;
+}
+
+void BidirectionalFIFO::writeCommands(CommandQueue& commands)
+{
+    // One writer, so the agent reads the messages in the order they were sent.
+    for (;;) {
+        CommandQueue::Item item;
+        {
+            std::lock_guard lock(commands.mutex);
+            if (commands.waiting.empty()) {
+                commands.writing = false;
+                return;
+            }
+            item = std::move(commands.waiting.front());
+            commands.waiting.pop_front();
+        }
+        const std::error_code error = pb::writeToFifo(writeFIFO_, item.message);
         if (error)
             with_.logger.log("Error writing to FIFO: " + describe(writeFIFO_, error));
         else
-            with_.logger.log("Wrote message: " + std::string(pb::utf8Prefix(message, kLoggedMessageLength)));
-        with_.mainQueue.post([answer, taken = !error] { answer(taken); });
-    });
-    with_.mainQueue.postDelayed(limit, [answer] { answer(false); });
+            with_.logger.log("Wrote message: " + std::string(pb::utf8Prefix(item.message, kLoggedMessageLength)));
+        item.written(!error);
+    }
+}
+
+void BidirectionalFIFO::launchAgentOnce()
+{
+    // However many messages wait, the agent is started at most once a window.
+    const auto now = std::chrono::steady_clock::now();
+    if (lastLaunch_ && now - *lastLaunch_ < timing_.writeTimeout)
+        return;
+    lastLaunch_ = now;
+    with_.logger.log("Write operation timed out, launching process...");
+    with_.cups.warning("The Bluetooth agent is not answering; starting it");
+    launchProcess(postInstallPath_);
 }
 
 void BidirectionalFIFO::writePrintDataHex(std::shared_ptr<const std::string> hex,
@@ -182,15 +227,18 @@ void BidirectionalFIFO::readLoop()
         return;
     }
     with_.logger.log("readLoop");
-    std::string text;
+    std::string joined, chunk;
     while (isListening_) {
         std::error_code error;
-        switch (listener_.readAvailable(text, error)) {
+        const auto wait = joined.empty() ? std::nullopt : std::optional(kReplyJoinWait);
+        switch (listener_.readAvailable(chunk, error, wait)) {
         case pb::FifoListener::Result::Data:
-            if (pb::isValidUtf8(text))
-                handleReceivedMessage(text);
-            else
-                with_.logger.log("Dropped a reply that is not UTF-8 text (" + std::to_string(text.size()) + " bytes)");
+            joined += chunk;
+            if (joined.size() >= kMaxJoinedReply)
+                handleJoinedReply(joined, endOfWholePairs(joined));
+            break;
+        case pb::FifoListener::Result::Quiet:
+            handleJoinedReply(joined, joined.size());
             break;
         case pb::FifoListener::Result::Stopped:
             return;
@@ -199,6 +247,21 @@ void BidirectionalFIFO::readLoop()
             return;
         }
     }
+}
+
+void BidirectionalFIFO::handleJoinedReply(std::string& joined, std::size_t end)
+{
+    if (end == 0) {
+        with_.logger.log("Dropped " + std::to_string(joined.size()) + " bytes of reply text without a whole pair");
+        joined.clear();
+        return;
+    }
+    const std::string text = joined.substr(0, end);
+    joined.erase(0, end);
+    if (pb::isValidUtf8(text))
+        handleReceivedMessage(text);
+    else
+        with_.logger.log("Dropped a reply that is not UTF-8 text (" + std::to_string(text.size()) + " bytes)");
 }
 
 void BidirectionalFIFO::handleReceivedMessage(std::string_view text)

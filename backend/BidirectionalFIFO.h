@@ -17,8 +17,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -69,10 +72,13 @@ public:
     void lockChannel();
     void releaseChannel();
 
-    // Sends one message on a thread of its own and returns at once. `completion`, if any, runs
-    // on the main queue with whether the agent took the message.
+    // Sends one message after the ones sent before it, on the writer's thread, and returns at
+    // once; at most 64 wait (more are dropped with a log line). A message not taken within the
+    // write time-out starts the agent through the post-install program, at most once per
+    // time-out window. `completion`, if any, runs on the main queue with whether the agent took
+    // the message.
     void writeMessage(std::string message, std::function<void(bool taken)> completion = {});
-    // Sends one message on a thread of its own, without the post-install fallback. `completion`
+    // Sends one message like writeMessage, without the post-install fallback. `completion`
     // runs once on the main queue: with true when the agent took the message, with false when
     // it did not within `limit` (the write itself goes on until the process ends).
     void writeMessageWithin(std::string message, std::chrono::steady_clock::duration limit,
@@ -93,6 +99,8 @@ public:
     bool stopReading(std::function<void()> whenStopped);
 
     // Handles one reply text. Returns after a status that ended the run.
+    // Handles the first `end` bytes of `joined` and keeps the rest for the next read.
+    void handleJoinedReply(std::string& joined, std::size_t end);
     void handleReceivedMessage(std::string_view text);
     // `status` is a Status action. Returns true when the status ended the run.
     bool handleStatusCommand(const ReplyAction& status);
@@ -107,8 +115,23 @@ public:
     const std::string& printFIFO() const { return printFIFO_; }
 
 private:
+    // Commands go out one at a time, in order, on a thread that lives while any wait.
+    struct CommandQueue {
+        struct Item {
+            std::string message;
+            std::function<void(bool written)> written;  // on the writer's thread
+        };
+        std::mutex mutex;
+        std::deque<Item> waiting;
+        bool writing = false;
+    };
+
     void setupFIFOs();
     void readLoop();
+    // False (and a log line) when too many commands wait already.
+    bool queueCommand(std::string message, std::function<void(bool written)> written);
+    void writeCommands(CommandQueue& commands);
+    void launchAgentOnce();  // main queue only
     void launchProcess(const std::string& scriptPath);
     // Ends the run with `end`'s exit status after one line for CUPS; true (the text's handling
     // stops) whether or not this call was the one that ended it.
@@ -126,6 +149,8 @@ private:
     FifoTiming timing_;
     std::atomic<bool> isListening_{false};
     std::atomic<bool> printDataWritten_{false};
+    std::shared_ptr<CommandQueue> commands_ = std::make_shared<CommandQueue>();
+    std::optional<std::chrono::steady_clock::time_point> lastLaunch_;  // main queue only
     pb::FifoListener listener_;
     pb::SerialQueue queue_{"com.pelltandle.bluetooth.fifo"};  // last: stops before the rest goes
 };

@@ -2,6 +2,7 @@
 #include "backend/DeviceLine.h"
 
 #include "common/Channel.h"
+#include "common/PrinterName.h"
 
 #include <cstdio>
 
@@ -17,15 +18,18 @@ bool isUnsafe(char c)
 
 }  // namespace
 
+std::optional<std::string> whyUnsafePrinterName(std::string_view name)
+{
+    if (auto why = pb::whyUnfitPrinterName(name))
+        return why;
+    if (name.find_first_of("\"\\") != std::string_view::npos)
+        return "the name holds a double quote or a backslash";
+    return std::nullopt;
+}
+
 bool isSafePrinterName(std::string_view name)
 {
-    if (name.empty())
-        return false;
-    for (char c : name) {
-        if (isUnsafe(c))
-            return false;
-    }
-    return true;
+    return !whyUnsafePrinterName(name);
 }
 
 std::string deviceLine(std::string_view name, std::string_view model)

@@ -2,14 +2,17 @@
 // from forging one. No I/O.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace backend {
 
-// A name can go into a device line when it is not empty and holds no control character
-// (below 0x20, or 0x7F), no double quote and no backslash: any of those could end the line or
-// a quoted field early and let the name add a forged device of its own.
+// Why a name cannot go into a device line, or nothing when it can: it must be fit as a printer
+// name at all (common/PrinterName.h: no control, invisible or look-alike characters, at most
+// 248 bytes) and hold no double quote and no backslash, which could end the line or a quoted
+// field early and let the name add a forged device of its own.
+std::optional<std::string> whyUnsafePrinterName(std::string_view name);
 bool isSafePrinterName(std::string_view name);
 
 // `direct pellbluetooth://NAME "MODEL" "NAME" PPD=MODEL.ppd`, without a line feed.

@@ -7,6 +7,7 @@
 #include "common/Channel.h"
 #include "common/HexText.h"
 #include "common/Paths.h"
+#include "common/PrinterName.h"
 #include "common/ProcessExit.h"
 #include "common/Words.h"
 
@@ -259,11 +260,14 @@ void PrintDataHandler::discoverDevices(std::string_view reported)
         logger_.log("Discovery report for " + escapedForLog(name) + " ignored: this run prints a job");
         return;
     }
-    if (!isSafePrinterName(name)) {
-        logger_.log("discoverDevices refused a printer name that is empty or holds control characters, "
-                    "quotes or backslashes: \"" + escapedForLog(reported) + "\"");
+    if (const auto why = whyUnsafePrinterName(name)) {
+        logger_.log("discoverDevices refused the printer name \"" +
+                    escapedForLog(reported.substr(0, pb::kMaxPrinterNameBytes + 1)) + "\": " + *why);
         return;
     }
+    // The agent reports a printer at each of its windows; a listing shows it once.
+    if (!answered_.insert(name).second)
+        return;
     const std::string line = deviceLine(name, PrinterChecker::checkForWhitelistedPrinters(name));
     std::fputs((line + "\n").c_str(), deviceOutput_);
     std::fflush(deviceOutput_);

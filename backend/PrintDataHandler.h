@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,6 +99,7 @@ private:
     HandlerTiming timing_;
     std::string deviceUri_;
     std::atomic<bool> jobMode_{false};
+    std::set<std::string> answered_;  // names given a device line in this listing; read queue only
     // Set on the main queue by the write completions; read there by the status wait.
     bool commandTaken_ = false;
     bool printDataTaken_ = false;

@@ -86,4 +86,21 @@ std::vector<ReplyAction> parseReplyText(std::string_view text)
     return actions;
 }
 
+std::size_t endOfWholePairs(std::string_view text)
+{
+    std::size_t end = 0, words = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t start = text.find_first_not_of(' ', at);
+        if (start == std::string_view::npos)
+            break;
+        const std::size_t space = text.find(' ', start);
+        if (space == std::string_view::npos)
+            break;  // the last word may go on in the next read
+        if (++words % 2 == 0)
+            end = space + 1;
+        at = space + 1;
+    }
+    return end;
+}
+
 }  // namespace backend

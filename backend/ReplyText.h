@@ -49,4 +49,8 @@ inline constexpr std::size_t kMaxReportDigits = 15;
 // SENT/TOTAL with SENT at most TOTAL, "pages" a count; anything else is MalformedValue.
 std::vector<ReplyAction> parseReplyText(std::string_view text);
 
+// Where the last whole key/value pair of `text` ends (just past the space after its value), so
+// that an overlong text can be handled in part without cutting a pair; 0 when no pair is whole.
+std::size_t endOfWholePairs(std::string_view text);
+
 }  // namespace backend

@@ -140,12 +140,17 @@ std::error_code FifoListener::open(const std::string& path)
     return {};
 }
 
-FifoListener::Result FifoListener::readAvailable(std::string& text, std::error_code& error)
+FifoListener::Result FifoListener::readAvailable(std::string& text, std::error_code& error,
+                                                 std::optional<std::chrono::milliseconds> limit)
 {
     char chunk[kReadChunk];
+    const int timeout = limit ? static_cast<int>(limit->count()) : -1;
     for (;;) {
         pollfd fds[2] = {{readFd_, POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        const int ready = poll(fds, 2, timeout);
+        if (ready == 0)
+            return Result::Quiet;
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             error = lastError();

@@ -4,7 +4,9 @@
 
 #include "common/WakeEvent.h"
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -48,9 +50,11 @@ public:
     // Opens `path`, which must be a FIFO; does not wait for a writer.
     std::error_code open(const std::string& path);
 
-    enum class Result { Data, Stopped, Failed };
-    // Waits until bytes arrive (sets `text` to them, at most kReadChunk) or stop() is called.
-    Result readAvailable(std::string& text, std::error_code& error);
+    enum class Result { Data, Stopped, Failed, Quiet };
+    // Waits until bytes arrive (sets `text` to them, at most kReadChunk), stop() is called, or
+    // `limit` passes with nothing (Quiet); no limit waits as long as it takes.
+    Result readAvailable(std::string& text, std::error_code& error,
+                         std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
     void stop();
 

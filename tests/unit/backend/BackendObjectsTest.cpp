@@ -92,16 +92,22 @@ TEST(JobProgress, TellsCupsWhatChangedAndNothingTwice)
     }
 }
 
-TEST(PrinterNames, ModelIsTheFirstTableEntryInTheNameAndNamesThatCouldForgeALineAreUnsafe)
+// Names that could forge a device line, or pass for another printer (invisible, look-alike or
+// direction-changing characters, overlong), are refused; odd but harmless text is data.
+TEST(PrinterNames, ModelIsTheFirstTableEntryInTheNameAndNamesThatCouldForgeALineOrPassForAnotherAreUnsafe)
 {
     for (const auto& [name, model] : std::vector<std::pair<std::string, std::string>>{
              {"HM_E7S-01", "HM_E7S"}, {"HM_E7-01", "HM_E7"}, {"QMT53H-1", "QMT53"}, {"BX940-2", "BX9"},
              {"x-VQB7H-1", "VQB7H"}, {"vqb7h-1", "Pelltandle"}, {"", "Pelltandle"}})
         EXPECT_EQ(backend::PrinterChecker::checkForWhitelistedPrinters(name), model) << name;
     EXPECT_TRUE(backend::isSafePrinterName("KRV38-A1B2"));
-    EXPECT_TRUE(backend::isSafePrinterName("打印机-1"));
-    for (const char* name : {"", "A\nB", "A\rB", "A\tB", "A\"B", "A\\B", "A\x7f", "A\x01"})
+    for (const std::string& name : std::vector<std::string>{"打印机-1", "$(id)", "`id`;<x>", "Ünïcødé 🖨", std::string(248, 'K')})
+        EXPECT_TRUE(backend::isSafePrinterName(name)) << name;
+    for (const std::string& name : std::vector<std::string>{"", "A\nB", "A\rB", "A\tB", "A\"B", "A\\B", "A\x7f", "A\x01", "\xc2\x85",  // C1 NEL
+                                   "KRV38\u202e1A", "KRV38\u00a0", "K\u200bRV38", "A\u2028B", "A\u2066B", "A\ufeff",
+                                   "A\U000e0041", "A\ue000", "\xff\xfe", std::string(249, 'K')})
         EXPECT_FALSE(backend::isSafePrinterName(name)) << backend::escapedForLog(name);
+    EXPECT_EQ(backend::whyUnsafePrinterName("KRV38\u202e"), "the name holds the control or invisible character U+202E");
 }
 
 // Captures what is written to a FILE*.
