@@ -39,6 +39,17 @@ void Logger::createLogFile()
 
 void Logger::log(std::string_view message)
 {
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(foldingMutex_);
+        lines = folding_.next(message);
+    }
+    for (const std::string& line : lines)
+        writeLine(line);
+}
+
+void Logger::writeLine(std::string_view message)
+{
     const std::string line = pb::formatLogLine(isMainThread_(), std::chrono::system_clock::now(), message);
     {
         std::lock_guard lock(consoleMutex_);

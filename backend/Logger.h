@@ -2,6 +2,8 @@
 // standard output and appended to the backend's log file.
 #pragma once
 
+#include "common/LogFolding.h"
+
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -22,8 +24,8 @@ public:
     static Logger& shared();
 
     // Appends one line to the log file and echoes it, followed by an empty line, on the console.
-    // A file that cannot be opened for appending is left alone (the line is only echoed).
-    // Thread-safe.
+    // A file that cannot be opened for appending is left alone (the line is only echoed). Long
+    // messages are cut and repeats folded (pb::LogFolding). Thread-safe.
     void log(std::string_view message);
 
     // A status line for people: `text`, the terminator "\n" and the print's own line feed on
@@ -37,11 +39,14 @@ public:
 
 private:
     void createLogFile();
+    void writeLine(std::string_view message);
 
     std::string logFilePath_;
     std::function<bool()> isMainThread_;
     std::FILE* console_;
     std::mutex consoleMutex_;
+    std::mutex foldingMutex_;
+    pb::LogFolding folding_;  // guarded by foldingMutex_
 };
 
 }  // namespace backend

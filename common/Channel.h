@@ -72,6 +72,11 @@ inline constexpr std::chrono::seconds kAgentSilenceLimit{10};
 // How long the agent waits for the printer of a job to connect before it gives the job back.
 inline constexpr std::chrono::seconds kPrinterWait{20};
 
+// The most one command message may hold: longer ones are dropped whole, never split.
+inline constexpr std::size_t kMaxCommandBytes = 64 * 1024;
+// The largest job, as bytes for the printer (its print data is twice as long as hex text).
+inline constexpr std::uint64_t kMaxJobBytes = 256u * 1024 * 1024;
+
 // The device URI is this scheme followed by the printer's name, unescaped.
 inline constexpr std::string_view kDeviceUriScheme = "pellbluetooth://";
 

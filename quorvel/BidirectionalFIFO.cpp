@@ -155,6 +155,10 @@ void BidirectionalFIFO::readLoop()
         case FifoMessageReader::Result::Message:
             deliver(text);
             break;
+        case FifoMessageReader::Result::Oversized:
+            logger_.log("Command dropped: " + std::to_string(commandReader_.droppedBytes()) +
+                        " bytes, over the limit of " + std::to_string(pb::kMaxCommandBytes));
+            break;
         }
     }
 }
@@ -229,7 +233,7 @@ bool BidirectionalFIFO::openPrintChannel(FifoMessageReader& reader)
 
 void BidirectionalFIFO::printDataLoop()
 {
-    FifoMessageReader reader;
+    FifoMessageReader reader(2 * pb::kMaxJobBytes);
     if (!openPrintChannel(reader))
         return;
     std::string text;
@@ -238,6 +242,11 @@ void BidirectionalFIFO::printDataLoop()
         const auto result = reader.next(text, error);
         if (result == FifoMessageReader::Result::Failed)
             logger_.log("Error reading from FIFO: " + error.message());
+        if (result == FifoMessageReader::Result::Oversized) {
+            logger_.log("Print data dropped: " + std::to_string(reader.droppedBytes()) + " bytes of hex text, over a job of " +
+                        std::to_string(pb::kMaxJobBytes) + " bytes");
+            writeMessage(std::string(pb::kStatusError));
+        }
         if (result == FifoMessageReader::Result::Message) {
             handOverJob(std::move(text));
             text.clear();

@@ -87,7 +87,7 @@ private:
 
     std::atomic<bool> isFiFoStarted_{false};
     std::atomic<bool> isListening_{false};
-    FifoMessageReader commandReader_;
+    FifoMessageReader commandReader_{pb::kMaxCommandBytes};
 
     mutable std::mutex readerMutex_;
     bool isReading_ = false;      // the reader is to go on after its current text

@@ -88,10 +88,12 @@ std::error_code FifoMessageReader::renew()
 FifoMessageReader::Result FifoMessageReader::next(std::string& text, std::error_code& error)
 {
     text.clear();
+    dropped_ = 0;
     char chunk[kReadChunk];
     for (;;) {
         pollfd fds[2] = {{readFd_, POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
-        const int timeout = text.empty() ? -1 : static_cast<int>(kPartialTextCheck.count());
+        const bool partial = !text.empty() || dropped_ > 0;
+        const int timeout = partial ? static_cast<int>(kPartialTextCheck.count()) : -1;
         if (poll(fds, 2, timeout) < 0) {
             if (errno == EINTR)
                 continue;
@@ -100,13 +102,23 @@ FifoMessageReader::Result FifoMessageReader::next(std::string& text, std::error_
         }
         if (fds[1].revents != 0)
             return Result::Stopped;
-        if (fds[0].revents == 0 && text.empty())
+        if (fds[0].revents == 0 && !partial)
             continue;
         // Take all there is before waiting again: a job's text runs to megabytes.
         ssize_t count;
         while ((count = ::read(readFd_, chunk, sizeof chunk)) > 0) {
-            makeRoom(text, static_cast<std::size_t>(count));
-            text.append(chunk, static_cast<std::size_t>(count));
+            const auto length = static_cast<std::size_t>(count);
+            if (dropped_ == 0 && text.size() + length <= maxText_) {
+                makeRoom(text, length);
+                text.append(chunk, length);
+                continue;
+            }
+            // Over the limit: the rest of this text is only counted, and its memory freed.
+            if (dropped_ == 0) {
+                dropped_ = text.size();
+                std::string().swap(text);
+            }
+            dropped_ += length;
         }
         if (count < 0) {
             if (errno == EAGAIN || errno == EINTR)
@@ -119,6 +131,8 @@ FifoMessageReader::Result FifoMessageReader::next(std::string& text, std::error_
             error = renewError;
             return Result::Failed;
         }
+        if (dropped_ > 0)
+            return Result::Oversized;
         if (!text.empty())
             return Result::Message;
     }

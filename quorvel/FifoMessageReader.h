@@ -5,6 +5,7 @@
 #include "common/WakeEvent.h"
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <system_error>
 
@@ -15,7 +16,9 @@ namespace quorvel {
 // written byte is lost in the switch. One thread calls next(); stop() may come from any thread.
 class FifoMessageReader {
 public:
-    FifoMessageReader() = default;
+    // Texts longer than `maxText` bytes are read to their end and dropped (Oversized), so a
+    // writer cannot make the reader hold more than that.
+    explicit FifoMessageReader(std::size_t maxText) : maxText_(maxText) {}
     ~FifoMessageReader();
     FifoMessageReader(const FifoMessageReader&) = delete;
     FifoMessageReader& operator=(const FifoMessageReader&) = delete;
@@ -23,10 +26,12 @@ public:
     // Opens `path`, which must be a FIFO (ENODEV otherwise); does not wait for a writer.
     std::error_code open(const std::string& path);
 
-    enum class Result { Message, Stopped, Failed };
+    enum class Result { Message, Stopped, Failed, Oversized };
     // Waits for the next text and sets `text` to it: the bytes of one writer, or of several
-    // whose sessions overlapped. A writer that writes nothing gives no text.
+    // whose sessions overlapped. A writer that writes nothing gives no text. Oversized: the
+    // text ran past the limit; `text` is empty and droppedBytes() says how long it was.
     Result next(std::string& text, std::error_code& error);
+    std::uint64_t droppedBytes() const { return dropped_; }
 
     // Makes the next() in progress (or the next one) return Stopped. Stays stopped.
     void stop();
@@ -40,6 +45,8 @@ public:
 private:
     std::error_code renew();
 
+    std::size_t maxText_;
+    std::uint64_t dropped_ = 0;
     std::string path_;
     int readFd_ = -1;
     pb::WakeEvent wake_;

@@ -54,6 +54,17 @@ Logger::~Logger()
 
 void Logger::log(std::string_view message)
 {
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(foldingMutex_);
+        lines = folding_.next(message);
+    }
+    for (const std::string& line : lines)
+        writeLine(line);
+}
+
+void Logger::writeLine(std::string_view message)
+{
     const bool onMainThread = isMainThread_ && isMainThread_();
     // The line as pb::formatLogLine shapes it, built here without its per-line costs (a
     // time stamp formatted once a second, no copy of a message free of control characters);

@@ -2,6 +2,8 @@
 // standard output and appended to the agent's log file.
 #pragma once
 
+#include "common/LogFolding.h"
+
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -26,7 +28,8 @@ public:
 
     // Writes one line: echoed on the console followed by an empty line, and appended to the
     // file with a single write, so lines from several threads never interleave. A file that
-    // cannot be opened costs only the file. Thread-safe; callable from any thread.
+    // cannot be opened costs only the file. Long messages are cut and repeats folded
+    // (pb::LogFolding). Thread-safe; callable from any thread.
     virtual void log(std::string_view message);
 
     const std::string& logFilePath() const { return logFilePath_; }
@@ -37,6 +40,7 @@ protected:
 
 private:
     void createLogFile();
+    void writeLine(std::string_view message);
     // Appends the time stamp; returns its second.
     std::time_t appendTime(std::string& line);
 
@@ -44,6 +48,8 @@ private:
     std::function<bool()> isMainThread_;
     std::FILE* console_ = nullptr;
     std::mutex consoleMutex_;
+    std::mutex foldingMutex_;
+    pb::LogFolding folding_;  // guarded by foldingMutex_
     // The time stamp of the second last logged in. Guarded by timeMutex_.
     std::mutex timeMutex_;
     std::time_t timeSecond_ = 0;

@@ -3,6 +3,7 @@
 // link is ready.
 #pragma once
 
+#include "common/Channel.h"
 #include "common/MainQueue.h"
 #include "quorvel/BLEPrinterManager.h"
 #include "quorvel/DiscoveryReporter.h"
@@ -84,7 +85,7 @@ public:
     // The pause before a new scan after a job found no link.
     static constexpr std::chrono::milliseconds kNoLinkPause{100};
     // Job files larger than this are not read (the agent keeps a job in memory).
-    static constexpr std::uintmax_t kMaxJobFileBytes = 256u * 1024 * 1024;
+    static constexpr std::uintmax_t kMaxJobFileBytes = pb::kMaxJobBytes;
     static constexpr const char* kUsersPrefix = "/Users/";
 
 private:

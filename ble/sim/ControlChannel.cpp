@@ -45,6 +45,8 @@ void ControlChannel::readLoop() {
         case pb::FifoListener::Result::Data:
             take(bytes);
             break;
+        case pb::FifoListener::Result::Quiet:  // only when waiting with a limit
+            break;
         case pb::FifoListener::Result::Stopped:
             return;
         case pb::FifoListener::Result::Failed:

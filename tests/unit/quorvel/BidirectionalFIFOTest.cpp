@@ -111,11 +111,11 @@ TEST(BidirectionalFIFO, OneReaderTakesEveryJobAndOneThatCannotOpenItsChannelClea
     EXPECT_EQ(std::ranges::count_if(rig.log.all(), [](auto& line) { return line.starts_with("读取base64数据："); }), 3);
 }
 
-TEST(FifoMessageReader, OverlappingWritersGiveOneTextSilentOnesNoneStopWakesItAndOnlyFifosOpen) {
+TEST(FifoMessageReader, OverlappingWritersGiveOneTextSilentOnesNoneOversizedAreDroppedStopWakesItAndOnlyFifosOpen) {
     TempFolder folder;
     const std::string path = folder / "fifo";
     ASSERT_FALSE(pb::makeFifo(path, 0600));
-    FifoMessageReader reader;
+    FifoMessageReader reader(8u << 20);
     ASSERT_FALSE(reader.open(path));
     ::close(::open(path.c_str(), O_WRONLY));  // a silent writer
     int first = ::open(path.c_str(), O_WRONLY), second = ::open(path.c_str(), O_WRONLY);
@@ -136,6 +136,16 @@ TEST(FifoMessageReader, OverlappingWritersGiveOneTextSilentOnesNoneStopWakesItAn
     ASSERT_EQ(reader.next(text, error), FifoMessageReader::Result::Message);
     writer.join();
     EXPECT_TRUE(text == job) << text.size();
+    // Past the limit a text is read to its end and dropped, and the next one is whole.
+    job.resize(9u << 20, 'y');
+    std::thread oversized([&] { EXPECT_FALSE(pb::writeToFifo(path, job)); });
+    ASSERT_EQ(reader.next(text, error), FifoMessageReader::Result::Oversized);
+    oversized.join();
+    EXPECT_EQ(reader.droppedBytes(), job.size());
+    EXPECT_TRUE(text.empty());
+    ASSERT_FALSE(pb::writeToFifo(path, "after"));
+    ASSERT_EQ(reader.next(text, error), FifoMessageReader::Result::Message);
+    EXPECT_EQ(text, "after");
 
     std::thread stopper([&] { std::this_thread::sleep_for(std::chrono::milliseconds(50)), reader.stop(); });
     EXPECT_EQ(reader.next(text, error), FifoMessageReader::Result::Stopped);

@@ -21,11 +21,16 @@ TEST(Logger, FirstLineSaysHowTheLogWasFoundTagsTellThreadsApartAndALostFileCosts
         Logger logger(path, [mainThread] { return std::this_thread::get_id() == mainThread; }, nullptr);
         logger.log("from main");
         std::thread([&] { logger.log("from elsewhere\nsecond line"); }).join();
+        // A flood of one line is one line and a note; a huge message is cut with a mark.
+        for (int i = 0; i < 1000; ++i) logger.log("flood");
+        logger.log(std::string(100000, 'z'));
     }
     std::istringstream lines(readFile(path));
     // A line feed inside a message stays inside its entry, shown escaped.
     for (auto [tag, tail] : {std::pair{"main:[", "] Log file created at: " + path}, {"main:[", "] from main"},
-                             {"not-main:[", "] from elsewhere\\x0asecond line"}}) {
+                             {"not-main:[", "] from elsewhere\\x0asecond line"}, {"main:[", "] flood"},
+                             {"main:[", "] last line repeated 999 times"},
+                             {"main:[", "] " + std::string(4096, 'z') + " [... 95904 more bytes not logged]"}}) {
         std::string line;
         std::getline(lines, line);
         EXPECT_TRUE(line.starts_with(tag) && line.ends_with(tail)) << line;
@@ -54,13 +59,16 @@ TEST(Logger, ConcurrentLinesStayWholeInFileAndConsole) {
     std::FILE* console = std::fopen(consolePath.c_str(), "w");
     ASSERT_NE(console, nullptr);
     constexpr int kThreads = 8, kLines = 300;
-    auto message = [](int thread) { return "<" + std::string(100 + thread * 37, static_cast<char>('a' + thread)) + ">"; };
+    // Each line differs from the one before, or it would be folded.
+    auto message = [](int thread, int line) {
+        return "<" + std::string(100 + thread * 37, static_cast<char>('a' + thread)) + ">" + std::to_string(line % 2);
+    };
     {
         Logger logger(path, [] { return false; }, console);
         std::vector<std::jthread> threads;
         for (int thread = 0; thread < kThreads; ++thread)
             threads.emplace_back([&, thread] {
-                for (int line = 0; line < kLines; ++line) logger.log(message(thread));
+                for (int line = 0; line < kLines; ++line) logger.log(message(thread, line));
             });
     }
     std::fclose(console);
@@ -72,9 +80,11 @@ TEST(Logger, ConcurrentLinesStayWholeInFileAndConsole) {
         for (std::string line; std::getline(lines, line);) entries += line.empty() ? 0 : 1;
         EXPECT_EQ(entries, kThreads * kLines + 1) << file;  // and the log's first line
         for (int thread = 0; thread < kThreads; ++thread) {
-            const std::string line = "] " + message(thread) + "\n";
             int whole = 0;
-            for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++whole;
+            for (int parity = 0; parity < 2; ++parity) {
+                const std::string line = "] " + message(thread, parity) + "\n";
+                for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++whole;
+            }
             EXPECT_EQ(whole, kLines) << file << " thread " << thread;
         }
     }
