@@ -1,6 +1,8 @@
 // The BLE manager's radio state, scanning, discovery and connection requests.
 #include "quorvel/BLEPrinterManager.h"
 
+#include "common/PrinterName.h"
+
 #include "quorvel/DiscoveryReporter.h"
 #include "quorvel/Logger.h"
 #include "quorvel/PrinterQueueTracker.h"
@@ -144,6 +146,11 @@ void BLEPrinterManager::connectLocked(const std::shared_ptr<ble::Peripheral>& pe
 bool BLEPrinterManager::filterAndBroadcast(const std::shared_ptr<ble::Peripheral>& peripheral) {
     const std::optional<std::string> name = peripheral ? peripheral->name() : std::nullopt;
     if (!name || whitelistPrefixOf(*name).empty()) return false;
+    // A name that hides characters could pass for another printer in CUPS's lists.
+    if (const auto why = pb::whyUnfitPrinterName(*name)) {
+        log("Printer name refused: " + *why);
+        return false;
+    }
     log("Found device: " + *name);
     return true;
 }

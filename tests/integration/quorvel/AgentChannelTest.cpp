@@ -35,10 +35,24 @@ TEST(AgentChannel, AConnectedAgentIdlesAndPrintsTheSpoolFileOfAForwardedVector) 
     ASSERT_TRUE(waitUntil([&] { return rig.printed("KRV38-A1") == job; }, 10s));
 }
 
-TEST(AgentChannel, AnAgentWithNothingInRangeIdles) {
+// Idle with nothing in range; then a 100 MB command line costs neither memory nor log.
+TEST(AgentChannel, AnAgentWithNothingInRangeIdlesAndAHugeCommandCostsNoMemoryNorLog) {
     TempRoot root;
     Agent agent(root, "");  // scanning, with no advertisement to handle
     expectIdle(agent);
+    const std::string log = root.path("/var/log/cups/pellbluetooth_backend.log");
+    const auto logBefore = readFile(log).size();
+    const long kbBefore = agent.process().residentKb();
+    const std::string command = root.path("/var/run/cups-bluetooth-write");
+    ASSERT_FALSE(pb::writeToFifo(command, "addPrint " + std::string(100u << 20, 'K')));
+    ASSERT_TRUE(agent.waitForLog("Command dropped: 104857609 bytes, over the limit of 65536"));
+    const long kbAfter = agent.process().residentKb();
+    std::printf("agent resident memory: %ld kB before, %ld kB after\n", kbBefore, kbAfter);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_LT(kbAfter, 20 * 1024);  // the sanitizers' own memory would swamp this figure
+#endif
+    EXPECT_LT(kbAfter - kbBefore, 4 * 1024);
+    EXPECT_LT(readFile(log).size() - logBefore, 1u << 20);
 }
 
 }  // namespace

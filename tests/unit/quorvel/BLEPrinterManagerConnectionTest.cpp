@@ -42,10 +42,14 @@ TEST(BLEPrinterManagerConnection, NamedDeviceIsMatchedAsAPrefixAfterTheWhitelist
               "FF02FF03FF01");
 }
 
+// Names that hide characters or run past 248 bytes are never offered.
 TEST(BLEPrinterManagerConnection, PrintersWithoutQueueAreReportedAtEachAdvertisementOnesWithAQueueConnected) {
-    ManagerRig rig({printer("QMT53-A"), printer("QMT53-B")});
+    ManagerRig rig({printer("QMT53-A"), printer("QMT53-B"), printer("QMT53-\u202eC"), printer("QMT53-" + std::string(243, 'D'))});
     ASSERT_TRUE(rig.start());
     ASSERT_TRUE(rig.waitUntil([&] { return rig.reports.count("QMT53-A") >= 3 && rig.reports.count("QMT53-B") >= 3; }));
+    EXPECT_TRUE(rig.logger.contains("Printer name refused: the name holds the control or invisible character U+202E"));
+    EXPECT_TRUE(rig.logger.contains("Printer name refused: the name is 249 bytes long, over the limit of 248"));
+    EXPECT_EQ(rig.reports.size(), rig.reports.count("QMT53-A") + rig.reports.count("QMT53-B"));
     EXPECT_EQ(rig.manager->discoveredDeviceNames().size(), 2u);  // listed once each
     EXPECT_TRUE(rig.logger.contains("BLE Broadcasting printer: QMT53-A to pellblutooth backend"));
     EXPECT_FALSE(rig.manager->hasPrinterPeripheral());
