@@ -62,9 +62,12 @@ void BidirectionalFIFO::setupFIFOs()
     for (const std::string* path : {&writeFIFO_, &printFIFO_}) {
         if (pb::pathExists(*path)) {
             with_.logger.log("TODO clear FIFO");
+            // Another user's FIFO, or a link, could take a job to whoever made it.
+            if (const auto why = pb::whyUnfitChannelPath(*path))
+                with_.logger.log("Refusing the channel " + *path + ": " + *why);
             continue;
         }
-        if (std::error_code error = pb::makeFifo(*path, pb::kChannelMode))
+        if (std::error_code error = pb::makeChannelFifo(*path))
             with_.logger.log("Failed to create FIFO: " + describe(*path, error));
         else
             with_.logger.log("Created FIFO at: " + *path);

@@ -1,6 +1,7 @@
 // The backend's log file and console lines.
 #include "backend/Logger.h"
 
+#include "common/ChannelAccess.h"
 #include "common/LogFile.h"
 #include "common/LogLine.h"
 #include "common/MainQueue.h"
@@ -31,7 +32,7 @@ Logger::Logger(std::string logFilePath, std::function<bool()> isMainThread, std:
 
 void Logger::createLogFile()
 {
-    if (pb::ensureLogFile(logFilePath_))
+    if (pb::ensureLogFile(logFilePath_, pb::kLogMode))
         log("Log file already exists at: " + logFilePath_);
     else
         log("Log file created at: " + logFilePath_);
@@ -58,7 +59,7 @@ void Logger::writeLine(std::string_view message)
         std::fflush(console_);
     }
     // O_APPEND makes each line one atomic append, whichever thread or process writes it.
-    int fd = ::open(logFilePath_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    int fd = pb::openLogForAppending(logFilePath_);
     if (fd < 0)
         return;
     [[maybe_unused]] ssize_t ignored = ::write(fd, line.data(), line.size());

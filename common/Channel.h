@@ -2,6 +2,8 @@
 // and the status words, defined once for both programs.
 #pragma once
 
+#include "common/ChannelAccess.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -21,9 +23,7 @@ inline constexpr const char* kReplyChannel = "/tmp/cups-bluetooth-read";        
 // Whoever finds it missing creates it; nobody removes it.
 inline constexpr const char* kChannelLock = "/var/run/cups-bluetooth.lock";
 
-// Every channel is a FIFO readable and writable by everyone (so root's backend and a user's
-// agent can meet on it).
-inline constexpr unsigned kChannelMode = 0666;
+// Every channel is a FIFO open to root and the lp group only (common/ChannelAccess.h).
 
 // The three paths under the root prefix, read from the environment on each call.
 struct ChannelPaths {

@@ -37,11 +37,10 @@ int openLockFile(const std::string& path, std::error_code& error)
 {
     // O_EXCL tells us whether we made the file (and so may set its mode); with O_CREAT it also
     // refuses to follow a link.
-    int fd = openRetrying(path, kOpenFlags | O_CREAT | O_EXCL, static_cast<mode_t>(kChannelMode));
+    int fd = openRetrying(path, kOpenFlags | O_CREAT | O_EXCL, 0600);
     if (fd >= 0) {
         // On the descriptor, not by name: the name could be swapped for a link in between.
-        if (fchmod(fd, static_cast<mode_t>(kChannelMode)) != 0) {
-            error = lastError();
+        if ((error = claimForChannel(fd, kChannelMode))) {
             ::close(fd);
             return -1;
         }
@@ -59,6 +58,15 @@ int openLockFile(const std::string& path, std::error_code& error)
     struct stat status {};
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         error = std::error_code(ENODEV, std::generic_category());
+        ::close(fd);
+        return -1;
+    }
+    // A lock of ours left open to everyone (made by an older version) is closed up; one of
+    // another user's is not used.
+    if (status.st_uid == geteuid() && (status.st_mode & 07777 & ~kChannelMode) != 0)
+        (void)claimForChannel(fd, kChannelMode);
+    if (whyUnfitChannel(fd, false)) {
+        error = std::error_code(EPERM, std::generic_category());
         ::close(fd);
         return -1;
     }

@@ -1,6 +1,8 @@
 // FIFO helpers: creation, whole-message writes, blocking opens and reads, a listener on poll().
 #include "common/Fifo.h"
 
+#include "common/ChannelAccess.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -26,10 +28,15 @@ int openRetrying(const std::string& path, int flags)
     return fd;
 }
 
-bool isFifo(int fd)
+// A FIFO that root or we made and that only root and lp can use.
+std::error_code checkChannel(int fd)
 {
     struct stat status {};
-    return fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode);
+    if (fstat(fd, &status) != 0 || !S_ISFIFO(status.st_mode))
+        return {ENODEV, std::generic_category()};
+    if (whyUnfitChannel(fd, true))
+        return {EPERM, std::generic_category()};
+    return {};
 }
 
 std::error_code writeAll(int fd, std::string_view data)
@@ -57,6 +64,21 @@ std::error_code makeFifo(const std::string& path, unsigned mode)
     return {};
 }
 
+std::optional<std::string> whyUnfitChannelPath(const std::string& path)
+{
+    const int fd = openRetrying(path, O_PATH | O_NOFOLLOW);
+    if (fd < 0)
+        return lastError().message();
+    struct stat status {};
+    std::optional<std::string> why;
+    if (fstat(fd, &status) == 0 && S_ISLNK(status.st_mode))
+        why = "it is a symbolic link";
+    else
+        why = whyUnfitChannel(fd, true);
+    ::close(fd);
+    return why;
+}
+
 bool pathExists(const std::string& path)
 {
     struct stat status {};
@@ -65,12 +87,12 @@ bool pathExists(const std::string& path)
 
 std::error_code writeToFifo(const std::string& path, std::string_view data, const std::function<void()>& whenWritten)
 {
-    int fd = openRetrying(path, O_WRONLY);
+    int fd = openRetrying(path, O_WRONLY | O_NOFOLLOW);
     if (fd < 0)
         return lastError();
-    if (!isFifo(fd)) {
+    if (std::error_code refused = checkChannel(fd)) {
         ::close(fd);
-        return {ENODEV, std::generic_category()};
+        return refused;
     }
     std::error_code error = writeAll(fd, data);
     if (!error && whenWritten)
@@ -122,12 +144,12 @@ std::error_code FifoListener::open(const std::string& path)
         return {EMFILE, std::generic_category()};
     // Non-blocking, so the open does not wait for a writer and reads report "no data" instead of
     // blocking; poll() does the waiting.
-    readFd_ = openRetrying(path, O_RDONLY | O_NONBLOCK);
+    readFd_ = openRetrying(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
     if (readFd_ < 0)
         return lastError();
-    if (!isFifo(readFd_)) {
+    if (std::error_code refused = checkChannel(readFd_)) {
         closeAll();
-        return {ENODEV, std::generic_category()};
+        return refused;
     }
     // Our own writer end: without it every read between two writers would see end of file at
     // once, and the loop would spin.

@@ -13,6 +13,10 @@
 
 namespace pb {
 
+// Why the FIFO at `path` may not serve as a channel (a link, not a FIFO, another user's, open
+// to others: see ChannelAccess.h), or nothing when it may. Follows no link.
+std::optional<std::string> whyUnfitChannelPath(const std::string& path);
+
 // Creates a FIFO at `path` and sets its mode to `mode` exactly (mkfifo alone is cut by the
 // umask). An existing path is an error (EEXIST); the caller decides what to do with it.
 std::error_code makeFifo(const std::string& path, unsigned mode);
@@ -21,8 +25,9 @@ std::error_code makeFifo(const std::string& path, unsigned mode);
 bool pathExists(const std::string& path);
 
 // Opens `path` for writing, waiting until a reader has it open, writes all of `data` and
-// closes it. The path is never created: a missing path is ENOENT, and a path that is not a
-// FIFO is refused (ENODEV) rather than written over. Blocks for as long as no reader comes, so
+// closes it. The path is never created: a missing path is ENOENT, a link is not followed
+// (ELOOP), a path that is not a FIFO is refused (ENODEV) rather than written over, and so is a
+// FIFO another user owns or that others than root and lp may open (EPERM). Blocks for as long as no reader comes, so
 // call it on a thread of its own. SIGPIPE must be ignored by the process (EPIPE is returned).
 // `whenWritten`, if given, runs once every byte is written and before the close, that is before
 // the reader can see end of file.

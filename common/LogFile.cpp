@@ -1,31 +1,38 @@
-// The log files of the backend and the agent: made once, appendable by everyone.
 #include "common/LogFile.h"
 
-#include "common/Fifo.h"
+#include "common/ChannelAccess.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace pb {
 
-namespace {
-
-constexpr mode_t kLogFileMode = 0666;
-
-}  // namespace
-
-bool ensureLogFile(const std::string& path)
+bool ensureLogFile(const std::string& path, mode_t mode)
 {
-    if (pathExists(path))
-        return true;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, kLogFileMode);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
+        (void)claimForChannel(fd, mode);
         ::close(fd);
-        // The mode given to open() is cut by the umask.
-        ::chmod(path.c_str(), kLogFileMode);
+        return false;
     }
-    return false;
+    const bool existed = errno == EEXIST;
+    fd = openLogForAppending(path);
+    if (fd >= 0) {
+        struct stat status {};
+        if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid() &&
+            (status.st_mode & 07777 & ~mode) != 0)
+            (void)claimForChannel(fd, mode);
+        ::close(fd);
+    }
+    return existed;
+}
+
+int openLogForAppending(const std::string& path)
+{
+    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
 
 }  // namespace pb

@@ -3,6 +3,11 @@
 
 #include "filter/PixelLayout.h"
 
+#include "common/ChannelAccess.h"
+#include "common/LogFile.h"
+
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
@@ -29,9 +34,16 @@ unsigned pointsShown(float points)
 
 FILE* openLogFile(const char* path)
 {
-    FILE* handle = std::fopen(path, "a");
-    if (handle == nullptr)
+    // Shared by both filters, which CUPS runs as lp: made open to root and lp, never through a
+    // link; a file of ours left open to everyone is closed up.
+    (void)pb::ensureLogFile(path, pb::kSharedLogMode);
+    const int fd = pb::openLogForAppending(path);
+    FILE* handle = fd >= 0 ? fdopen(fd, "a") : nullptr;
+    if (handle == nullptr) {
+        if (fd >= 0)
+            ::close(fd);
         std::fprintf(stderr, "Failed to open log file: %s\n", path);
+    }
     return handle;
 }
 

@@ -68,31 +68,33 @@ void BidirectionalFIFO::setupFIFOs()
     logger_.log("Processing path: " + path);
     // A backend may be waiting on the channel for the outcome of a job the agent we replace
     // was sending: a FIFO made afresh would leave it listening on the old one until its wait
-    // ran out. A FIFO already there is kept.
-    struct stat status {};
-    if (lstat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode)) {
-        logger_.log("FIFO exists, keeping it: " + path);
+    // ran out. A FIFO already there is kept if it is ours (or root's) and closed to others;
+    // anything else there (in /tmp, anyone could have put it) is removed and made again.
+    if (pb::pathExists(path) && replaceUnfitChannel(path))
         return;
-    }
-    if (pb::pathExists(path)) {
-        logger_.log("File exists, removing: " + path);
-        std::error_code error;
-        std::filesystem::remove(path, error);
-        if (error) {
-            logger_.log("Failed to setup FIFO at " + path + ": " + error.message());
-            return;
-        }
-    }
     logger_.log("Creating FIFO at: " + path);
-    const int made = mkfifo(path.c_str(), pb::kChannelMode);
-    if (made != 0)
-        logger_.log("Failed to create FIFO: " + std::to_string(made));
     logger_.log("Setting permissions for FIFO at: " + path);
-    const int changed = chmod(path.c_str(), pb::kChannelMode);
-    if (changed != 0)
-        logger_.log("Failed to create FIFO: " + std::to_string(changed));
-    if (made == 0 && changed == 0)
+    if (std::error_code error = pb::makeChannelFifo(path))
+        logger_.log("Failed to create FIFO: " + path + ": " + error.message());
+    else
         logger_.log("Successfully created FIFO at: " + path);
+}
+
+bool BidirectionalFIFO::replaceUnfitChannel(const std::string& path)
+{
+    const auto why = pb::whyUnfitChannelPath(path);
+    if (!why) {
+        logger_.log("FIFO exists, keeping it: " + path);
+        return true;
+    }
+    logger_.log("File exists, removing: " + path + " (" + *why + ")");
+    std::error_code error;
+    std::filesystem::remove(path, error);
+    if (error) {
+        logger_.log("Failed to setup FIFO at " + path + ": " + error.message());
+        return true;
+    }
+    return false;
 }
 
 void BidirectionalFIFO::start()
@@ -117,10 +119,10 @@ void BidirectionalFIFO::startListening()
 bool BidirectionalFIFO::ensureCommandChannel()
 {
     const std::string& path = paths_.command;
-    if (pb::pathExists(path))
+    if (pb::pathExists(path) && replaceUnfitChannel(path))
         return true;
     logger_.log("Command channel missing, creating FIFO at: " + path);
-    std::error_code error = pb::makeFifo(path, pb::kChannelMode);
+    std::error_code error = pb::makeChannelFifo(path);
     if (error && error != std::errc::file_exists) {
         logger_.log("Failed to create FIFO at " + path + ": " + error.message());
         return false;

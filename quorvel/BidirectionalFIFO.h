@@ -72,6 +72,9 @@ public:
 private:
     void setupFIFOs();
     bool ensureCommandChannel();
+    // Keeps a fit channel at `path` (true), or removes an unfit one so it can be made afresh
+    // (false); true as well when it cannot be removed.
+    bool replaceUnfitChannel(const std::string& path);
     void readLoop();
     void deliver(const std::string& text);
     void printDataLoop();

@@ -1,6 +1,7 @@
 // One text per writer session from a FIFO, waiting in poll() and renewing the read end.
 #include "quorvel/FifoMessageReader.h"
 
+#include "common/ChannelAccess.h"
 #include "common/HugePages.h"
 
 #include <fcntl.h>
@@ -26,7 +27,7 @@ int openReadEnd(const std::string& path)
     do {
         // Non-blocking: the open does not wait for a writer. On Linux a fresh read end reports
         // no hang-up until a writer has come and gone, so poll() waits instead of spinning.
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -73,6 +74,11 @@ std::error_code FifoMessageReader::renew()
     if (fstat(fd, &status) != 0 || !S_ISFIFO(status.st_mode)) {
         ::close(fd);
         return {ENODEV, std::generic_category()};
+    }
+    // Only a channel that root and lp alone can write is read: the agent runs jobs from it.
+    if (pb::whyUnfitChannel(fd, true)) {
+        ::close(fd);
+        return {EPERM, std::generic_category()};
     }
     // A larger pipe lets a writer hand over a job in far fewer turns; the default stays when
     // the system refuses.

@@ -1,6 +1,7 @@
 // The agent's log file and console lines.
 #include "quorvel/Logger.h"
 
+#include "common/ChannelAccess.h"
 #include "common/LogFile.h"
 #include "common/LogLine.h"
 #include "common/MainQueue.h"
@@ -40,7 +41,7 @@ Logger::Logger(std::string logFilePath, std::function<bool()> isMainThread, std:
 
 void Logger::createLogFile()
 {
-    if (pb::ensureLogFile(logFilePath_))
+    if (pb::ensureLogFile(logFilePath_, pb::kLogMode))
         log("Log file already exists at: " + logFilePath_);
     else
         log("Log file created at: " + logFilePath_);
@@ -107,7 +108,7 @@ void Logger::writeLine(std::string_view message)
         }
     }
     if (fileFd_ < 0)
-        fileFd_ = ::open(logFilePath_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        fileFd_ = pb::openLogForAppending(logFilePath_);
     if (fileFd_ < 0)
         return;
     [[maybe_unused]] ssize_t ignored = ::write(fileFd_, entry.data(), entry.size() - 1);

@@ -117,7 +117,7 @@ int main(int argc, char* argv[])
     const std::string root = mkdtemp(pattern);
     for (const char* folder : {"/var/run", "/tmp", "/var/log/cups"})
         std::filesystem::create_directories(root + folder);
-    mkfifo((root + "/tmp/cups-bluetooth-read").c_str(), 0666);
+    mkfifo((root + "/tmp/cups-bluetooth-read").c_str(), 0600);
     const std::string job = root + "/job.bin";
     {
         std::vector<unsigned char> block(kMegabyte);

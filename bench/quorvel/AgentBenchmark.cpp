@@ -63,7 +63,7 @@ struct Root {
         for (const char* folder : {"/var/run", "/tmp", "/var/log/cups", "/var/spool/cups", "/usr/bin", "/usr/sbin"})
             std::filesystem::create_directories(path + folder);
         // The backend makes the print-data channel; the benchmark plays the backend.
-        pb::makeFifo(path + "/var/run/cups-bluetooth", 0666);
+        pb::makeFifo(path + "/var/run/cups-bluetooth", 0660);
         std::ofstream(path + "/usr/bin/lpstat") << "#!/bin/sh\necho 'device for " << kPrinter
                                                 << ": pellbluetooth://" << kPrinter << "'\n";
         std::ofstream(path + "/usr/sbin/lpadmin") << "#!/bin/sh\nexit 0\n";

@@ -49,7 +49,7 @@ struct TestRoot : pbtest::TempRoot {
     {
         if (!withRunFolder)
             std::filesystem::remove_all(path("/var/run"));
-        mkfifo(path("/tmp/cups-bluetooth-read").c_str(), 0666);
+        mkfifo(path("/tmp/cups-bluetooth-read").c_str(), 0600);
     }
     int runs = 0;
 };
@@ -175,7 +175,7 @@ TEST_P(BackendHandOver, SendsDoPrintAndTheJobAsHexTextAndEndsAsTheStatusSays)
     for (const char* channel : {"/var/run/cups-bluetooth", "/var/run/cups-bluetooth.lock"}) {
         struct stat status {};
         ASSERT_EQ(stat(job.path(channel).c_str(), &status), 0) << channel;
-        EXPECT_EQ(status.st_mode & 0777, 0666u) << channel;
+        EXPECT_EQ(status.st_mode & 0777, 0660u) << channel;
     }
 }
 

@@ -159,7 +159,7 @@ TEST_F(BackendObjects, LpstatCheckMatchesServedModelsAndSaysWhyLpstatDidNotRun)
     EXPECT_TRUE(console_.text().ends_with("\n\nError running lpstat command: No such file or directory\n")) << console_.text();
 }
 
-TEST_F(BackendObjects, LoggerCreatesAWorldWritableFileAppendsEachLineAndEchoesItOnTheConsole)
+TEST_F(BackendObjects, LoggerCreatesAFileClosedToOthersAppendsEachLineAndEchoesItOnTheConsole)
 {
     const std::string path = folder_ + "/own.log";
     bool onMain = true;
@@ -171,7 +171,7 @@ TEST_F(BackendObjects, LoggerCreatesAWorldWritableFileAppendsEachLineAndEchoesIt
     }
     struct stat status {};
     ASSERT_EQ(stat(path.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0666u);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
     const std::string log = read("/own.log");
     EXPECT_NE(log.find("] Log file created at: " + path + "\nmain:["), std::string::npos);
     EXPECT_NE(log.find("] bluetooth start\nnot-main:["), std::string::npos);

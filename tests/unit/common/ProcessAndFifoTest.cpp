@@ -2,6 +2,7 @@
 // argument vectors with no shell, reaped launches, channels made with the exact mode, writes that
 // never create files, a lock file made without following links. (The lock's one holder at a time
 // is checked with real backends.)
+#include "common/ChannelAccess.h"
 #include "common/ChannelLock.h"
 #include "common/ChildProcess.h"
 #include "common/Fifo.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,15 +89,30 @@ TEST_F(InFolder, MissingPathsAndPlainFilesAreNeitherCreatedNorWrittenOverNorList
     EXPECT_EQ(content, "keep");
 }
 
-TEST_F(InFolder, AFifoGetsTheExactModeTheWriterWaitsForTheReaderAndTheReaderGetsAllToEndOfFile)
+// Channels are open to root and lp only: a channel FIFO is made so, and a FIFO open to others,
+// another user's or a link is neither written to nor listened to.
+TEST_F(InFolder, AChannelFifoIsClosedToOthersTheWriterWaitsForTheReaderAndTheReaderGetsAllToEndOfFile)
 {
-    const mode_t old = umask(022);
-    ASSERT_FALSE(pb::makeFifo(path_, 0666));
+    const mode_t old = umask(0);
+    ASSERT_FALSE(pb::makeChannelFifo(path_));
     umask(old);
     struct stat status {};
     ASSERT_EQ(stat(path_.c_str(), &status), 0);
     EXPECT_TRUE(S_ISFIFO(status.st_mode));
-    EXPECT_EQ(status.st_mode & 0777, 0666u);
+    EXPECT_EQ(status.st_mode & 0777, 0660u);
+    EXPECT_EQ(status.st_gid, geteuid() == 0 ? pb::channelGroup() : getegid());
+    const std::string open = folder_ + "/open", link = folder_ + "/link";
+    ASSERT_FALSE(pb::makeFifo(open, 0666));
+    ASSERT_EQ(symlink(path_.c_str(), link.c_str()), 0);
+    pb::FifoListener refused;
+    const int openReader = ::open(open.c_str(), O_RDONLY | O_NONBLOCK);  // or the write would wait
+    EXPECT_EQ(pb::writeToFifo(open, "x"), std::errc::operation_not_permitted);
+    ::close(openReader);
+    EXPECT_EQ(refused.open(open), std::errc::operation_not_permitted);
+    EXPECT_EQ(pb::writeToFifo(link, "x"), std::errc::too_many_symbolic_link_levels);
+    EXPECT_EQ(pb::whyUnfitChannelPath(open), "its mode 0666 lets others in");
+    EXPECT_EQ(pb::whyUnfitChannelPath(link), "it is a symbolic link");
+    EXPECT_EQ(pb::whyUnfitChannelPath(path_), std::nullopt);
     const std::string big(300000, 'a');  // more than a pipe holds
     auto writer = std::async(std::launch::async, [&] { return pb::writeToFifo(path_, big); });
     std::error_code error;
@@ -110,7 +127,7 @@ TEST_F(InFolder, AFifoGetsTheExactModeTheWriterWaitsForTheReaderAndTheReaderGets
 
 TEST_F(InFolder, ListenerReceivesSuccessiveWritersInOrderAndStopsWhenAsked)
 {
-    ASSERT_FALSE(pb::makeFifo(path_, 0666));
+    ASSERT_FALSE(pb::makeFifo(path_, 0660));
     pb::FifoListener listener;
     ASSERT_FALSE(listener.open(path_));
     std::string expected, text;
@@ -136,7 +153,7 @@ TEST_F(InFolder, ListenerReceivesSuccessiveWritersInOrderAndStopsWhenAsked)
     EXPECT_EQ(idle.get(), pb::FifoListener::Result::Stopped);
 }
 
-TEST_F(InFolder, ChannelLockFileIsMadeWithTheChannelModeAndNeverThroughALinkOrOntoAFifo)
+TEST_F(InFolder, ChannelLockFileIsMadeWithTheChannelModeClosedUpWhenOursAndNeverThroughALinkOrOntoAFifo)
 {
     const mode_t old = umask(077);
     EXPECT_FALSE(pb::makeChannelLockFile(path_));
@@ -144,8 +161,11 @@ TEST_F(InFolder, ChannelLockFileIsMadeWithTheChannelModeAndNeverThroughALinkOrOn
     struct stat status {};
     ASSERT_EQ(lstat(path_.c_str(), &status), 0);
     EXPECT_TRUE(S_ISREG(status.st_mode));
-    EXPECT_EQ(status.st_mode & 0777, 0666u);
+    EXPECT_EQ(status.st_mode & 0777, 0660u);
+    chmod(path_.c_str(), 0666);  // as an older version made it
     EXPECT_FALSE(pb::makeChannelLockFile(path_)) << "an existing file will do";
+    ASSERT_EQ(lstat(path_.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0660u);
     const std::string link = folder_ + "/link", target = folder_ + "/target";
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
     EXPECT_EQ(pb::makeChannelLockFile(link), std::errc::too_many_symbolic_link_levels);

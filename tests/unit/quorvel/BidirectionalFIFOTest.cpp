@@ -44,10 +44,16 @@ TEST(BidirectionalFIFO, CreatesItsChannelsAndDeliversEachUtf8TextOnceInOrder) {
     TempFolder stale;
     { std::ofstream(stale / "reply") << "stale"; }
     BidirectionalFIFO replaced({stale / "command", stale / "print", stale / "reply", stale / "lock"}, rig.mainQueue, rig.log);
-    EXPECT_TRUE(isFifoWithMode(stale / "reply", 0666));  // whatever was at the reply path is replaced
+    EXPECT_TRUE(isFifoWithMode(stale / "reply", 0660));  // whatever was at the reply path is replaced
+    // So is a FIFO anyone could write; one closed to others is kept for a waiting backend.
+    std::filesystem::remove(stale / "reply");
+    ASSERT_FALSE(pb::makeFifo(stale / "reply", 0666));
+    BidirectionalFIFO again({stale / "command", stale / "print", stale / "reply", stale / "lock"}, rig.mainQueue, rig.log);
+    EXPECT_TRUE(isFifoWithMode(stale / "reply", 0660));
+    EXPECT_TRUE(rig.log.contains("File exists, removing: " + (stale / "reply") + " (its mode 0666 lets others in)"));
     rig.fifo->start();
     ASSERT_TRUE(waitUntil([&] { return rig.log.contains("readLoop"); }));
-    EXPECT_TRUE(isFifoWithMode(rig.folder / "command", 0666));
+    EXPECT_TRUE(isFifoWithMode(rig.folder / "command", 0660));
     // Writers that follow each other closely may be read as one text; what counts is that
     // nothing is lost, repeated or reordered.
     std::string expected;
@@ -93,7 +99,7 @@ TEST(BidirectionalFIFO, OneReaderTakesEveryJobAndOneThatCannotOpenItsChannelClea
     ASSERT_TRUE(waitUntil([&] { return !rig.fifo->isReading(); }));
     EXPECT_TRUE(rig.log.hasPrefix("Failed to open " + (rig.folder / "print")));
     // The next job starts a reader again; one already reading is reused.
-    ASSERT_FALSE(pb::makeFifo(rig.folder / "print", 0666));
+    ASSERT_FALSE(pb::makeFifo(rig.folder / "print", 0660));
     rig.fifo->startCommunication();
     EXPECT_TRUE(rig.fifo->isReading());
     rig.fifo->startCommunication();
