@@ -9,6 +9,7 @@
 #include "quorvel/MessageDispatcher.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,15 +70,28 @@ std::string joinedWith(const std::vector<std::string>& words, std::string_view s
 // hold the agent) and checked through the open descriptor, so the file read is the one checked.
 // With `folder`, the opened file must lie inside it (a link swapped in after the path was
 // resolved is caught here).
-std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path, std::uintmax_t limit,
-                                                       const std::optional<std::string>& folder)
+// Who may own a spool file the agent reads for a forwarded vector: CUPS writes them as root
+// or lp (and an agent run by hand reads its own user's).
+bool isSpoolOwner(uid_t owner)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    static const uid_t lp = [] {
+        const struct passwd* user = getpwnam("lp");
+        return user != nullptr ? user->pw_uid : static_cast<uid_t>(0);
+    }();
+    return owner == 0 || owner == lp || owner == geteuid();
+}
+
+// `spoolOnly`: the file must also be CUPS's own (isSpoolOwner) and not reached through a link.
+std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path, std::uintmax_t limit,
+                                                       const std::optional<std::string>& folder, bool spoolOnly)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (spoolOnly ? O_NOFOLLOW : 0));
     if (fd < 0)
         return std::nullopt;
     std::optional<std::vector<std::uint8_t>> bytes;
     struct stat status {};
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && static_cast<std::uintmax_t>(status.st_size) <= limit) {
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && static_cast<std::uintmax_t>(status.st_size) <= limit &&
+        (!spoolOnly || isSpoolOwner(status.st_uid))) {
         std::error_code error;
         const auto opened = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string();
         if (!folder || (!error && opened.rfind(*folder + "/", 0) == 0)) {
@@ -236,7 +250,10 @@ void PellBluetoothBackend::printJob(const std::string& deviceURI, const std::str
     const std::string users = std::filesystem::weakly_canonical(paths_.usersFolder, error).string();
     if (!error && filePath.rfind(users + "/", 0) == 0)
         folder = users;
-    auto bytes = readWholeFile(filePath, kMaxJobFileBytes, folder);
+    // A spool file must be CUPS's: the channel is open to lp, and a job of another user there
+    // must not be printed on the word of whoever else can write to the channel.
+    const bool fromSpool = filePath.rfind(paths_.spoolFolder + "/", 0) == 0;
+    auto bytes = readWholeFile(filePath, kMaxJobFileBytes, fromSpool ? std::optional(paths_.spoolFolder) : folder, fromSpool);
     if (!bytes) {
         log("无法读取打印数据文件");
         return;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <numeric>
 
@@ -84,7 +86,7 @@ TEST(PellBluetoothBackend, CheckBleMgrAndAShortVectorSwitchTheManagerOnlyForANew
     EXPECT_EQ(rig.backend.deviceName(), "P3");
 }
 
-TEST(PellBluetoothBackend, PrintJobReadsAFileUnderUsersAndNothingElse) {
+TEST(PellBluetoothBackend, PrintJobReadsAFileUnderUsersOrCupssOwnSpoolFileAndNothingElse) {
     OrchestratorRig rig;
     rig.write("etc/shadow", "secret");
     std::filesystem::create_symlink(rig.root.path / "etc", rig.root.path / "Users/alice/link");
@@ -102,6 +104,18 @@ TEST(PellBluetoothBackend, PrintJobReadsAFileUnderUsersAndNothingElse) {
     EXPECT_EQ(rig.forward("7", "/Users/alice/job"), Names{"P1"});
     EXPECT_TRUE(rig.log.contains("File Path: " + (rig.root / "Users/alice/job")));
     EXPECT_TRUE(rig.log.contains("do print   data: 4"));  // the manager was after no printer yet
+    // A spool file is read only when it is CUPS's own: not through a link, not another user's.
+    const auto unread = [&] { return rig.log.count("无法读取打印数据文件"); };
+    auto before = unread();
+    std::filesystem::create_symlink(rig.root.path / "Users/alice/job", rig.root.path / "spool/d00009-001");
+    rig.forward("9", "/var/tmp/x");
+    EXPECT_EQ(unread(), before + 1);
+    rig.write("spool/d00008-001", "1b40");
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown((rig.root / "spool/d00008-001").c_str(), 12345, 12345), 0);
+        rig.forward("8", "/var/tmp/x");
+        EXPECT_EQ(unread(), before + 2);
+    }
 }
 
 TEST(PellBluetoothBackend, QueuesEveryJobForItsPrinterAndOnlyTheFirstReportUntilStopped) {
