@@ -142,7 +142,7 @@ void PrintDataHandler::performPrint(const std::string& deviceUri, std::shared_pt
     // job: the agent takes a job once it has read all of its data.
     fifo_.acceptsJobReports = [this] { return fifo_.printDataWritten(); };
     fifo_.onJobReport = [this](pb::StatusWord word, const ReplyAction& report) { jobReport(word, report); };
-    fifo_.writeMessage(pb::doPrintMessage(deviceUri), [this](bool taken) { commandTaken_ = taken; });
+    fifo_.writeMessage(pb::doPrintMessage(deviceUri, printData->size()), [this](bool taken) { commandTaken_ = taken; });
     logger_.log("Wrote print data hex start");
     mainQueue_.postDelayed(timing_.printDataDelay, [this, printData = std::move(printData)]() mutable {
         // The write waits for the agent on a thread of its own, so the status wait below fires

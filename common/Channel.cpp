@@ -13,9 +13,26 @@ ChannelPaths rootedChannelPaths()
             rootedPath(kChannelLock)};
 }
 
-std::string doPrintMessage(std::string_view deviceUri)
+std::string doPrintMessage(std::string_view deviceUri, std::uint64_t printDataLength)
 {
-    return std::string(kDoPrintWord) + " " + std::string(deviceUri);
+    return std::string(kDoPrintWord) + " " + std::string(deviceUri) + " " + std::string(kLengthPrefix) +
+           std::to_string(printDataLength);
+}
+
+std::optional<std::uint64_t> printDataLength(const std::vector<std::string>& words)
+{
+    constexpr std::size_t kMaxDigits = 15;
+    for (std::size_t index = 2; index < words.size(); ++index) {
+        const std::string_view word = words[index];
+        if (!word.starts_with(kLengthPrefix))
+            continue;
+        const std::string_view digits = word.substr(kLengthPrefix.size());
+        if (digits.empty() || digits.size() > kMaxDigits ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos)
+            return std::nullopt;
+        return std::stoull(std::string(digits));
+    }
+    return std::nullopt;
 }
 
 std::string cancelPrintMessage(std::string_view deviceUri)

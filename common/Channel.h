@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pb {
 
@@ -80,8 +81,15 @@ inline constexpr std::uint64_t kMaxJobBytes = 256u * 1024 * 1024;
 // The device URI is this scheme followed by the printer's name, unescaped.
 inline constexpr std::string_view kDeviceUriScheme = "pellbluetooth://";
 
-// "doPrint " + URI; no trailing space.
-std::string doPrintMessage(std::string_view deviceUri);
+// "doPrint " + URI + " length=" + the print data's length in bytes; no trailing space. The
+// length ends the agent's read of the job, so a writer that holds the print-data channel open
+// can neither stall a job nor merge it with the next. (Without it, the job ends when the
+// channel's last writer closes it.)
+inline constexpr std::string_view kLengthPrefix = "length=";
+std::string doPrintMessage(std::string_view deviceUri, std::uint64_t printDataLength);
+// The length a "doPrint" carries in one of its words after the URI: "length=" and at most
+// 15 decimal digits; empty when none does.
+std::optional<std::uint64_t> printDataLength(const std::vector<std::string>& words);
 // "cancelPrint " + URI; no trailing space.
 std::string cancelPrintMessage(std::string_view deviceUri);
 // "addPrint " + name + " "; the trailing space keeps a following message a word of its own.

@@ -186,6 +186,14 @@ void BidirectionalFIFO::handleReceivedMessage(const std::string& text)
     callback(text);
 }
 
+void BidirectionalFIFO::expectPrintData(std::optional<std::uint64_t> length)
+{
+    std::lock_guard lock(readerMutex_);
+    expectedLength_ = length.value_or(0);
+    if (printReader_ != nullptr)
+        printReader_->expectLength(expectedLength_);
+}
+
 void BidirectionalFIFO::startCommunication()
 {
     logger_.log("等待读取打印数据，base64数据");
@@ -230,6 +238,7 @@ bool BidirectionalFIFO::openPrintChannel(FifoMessageReader& reader)
         return false;
     }
     printReader_ = &reader;
+    reader.expectLength(expectedLength_);
     return true;
 }
 

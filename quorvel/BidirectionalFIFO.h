@@ -48,6 +48,9 @@ public:
     void startListening();
     // Starts the print-data reader unless it runs. Returns at once. Any thread.
     void startCommunication();
+    // The coming job's print data is `length` bytes (nothing: it ends when its writer closes
+    // the channel). Called before startCommunication. Any thread.
+    void expectPrintData(std::optional<std::uint64_t> length);
     // Ends the print-data reader after the text it is reading now (if any) has been handed
     // over. Any thread.
     void stopReading() override;
@@ -94,6 +97,7 @@ private:
 
     mutable std::mutex readerMutex_;
     bool isReading_ = false;      // the reader is to go on after its current text
+    std::uint64_t expectedLength_ = 0;  // for a reader not open yet; 0: none
     bool readerRunning_ = false;  // a reader thread exists (it may be waiting for a writer)
     bool shuttingDown_ = false;
     FifoMessageReader* printReader_ = nullptr;  // the running reader's, for waking at the end

@@ -91,12 +91,26 @@ std::error_code FifoMessageReader::renew()
     return {};
 }
 
+bool FifoMessageReader::takeExpected(std::string& text)
+{
+    const std::uint64_t expected = expected_.load();
+    if (expected == 0 || text.size() < expected)
+        return false;
+    carried_.assign(text, expected, std::string::npos);
+    text.resize(expected);
+    expected_ = 0;
+    return true;
+}
+
 FifoMessageReader::Result FifoMessageReader::next(std::string& text, std::error_code& error)
 {
-    text.clear();
+    text = std::move(carried_);
+    carried_.clear();
     dropped_ = 0;
     char chunk[kReadChunk];
     for (;;) {
+        if (takeExpected(text))
+            return Result::Message;
         pollfd fds[2] = {{readFd_, POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
         const bool partial = !text.empty() || dropped_ > 0;
         const int timeout = partial ? static_cast<int>(kPartialTextCheck.count()) : -1;
@@ -128,7 +142,7 @@ FifoMessageReader::Result FifoMessageReader::next(std::string& text, std::error_
         }
         if (count < 0) {
             if (errno == EAGAIN || errno == EINTR)
-                continue;
+                continue;  // the loop's head takes an expected text that is all in
             error = lastError();
             return Result::Failed;
         }
@@ -139,8 +153,12 @@ FifoMessageReader::Result FifoMessageReader::next(std::string& text, std::error_
         }
         if (dropped_ > 0)
             return Result::Oversized;
-        if (!text.empty())
+        if (!text.empty()) {
+            // Its writers have gone: the text ends here, or at its length if more came.
+            takeExpected(text);
+            expected_ = 0;
             return Result::Message;
+        }
     }
 }
 

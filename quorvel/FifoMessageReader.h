@@ -4,6 +4,7 @@
 
 #include "common/WakeEvent.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -33,6 +34,11 @@ public:
     Result next(std::string& text, std::error_code& error);
     std::uint64_t droppedBytes() const { return dropped_; }
 
+    // The next text ends after `length` bytes, whether or not its writers have closed the FIFO
+    // (bytes past it begin the text after); once used, texts end with their writers again. Any
+    // thread.
+    void expectLength(std::uint64_t length) { expected_ = length; }
+
     // Makes the next() in progress (or the next one) return Stopped. Stays stopped.
     void stop();
 
@@ -44,9 +50,13 @@ public:
 
 private:
     std::error_code renew();
+    // True, with `text` cut to the expected length and the rest carried, once it is all in.
+    bool takeExpected(std::string& text);
 
     std::size_t maxText_;
     std::uint64_t dropped_ = 0;
+    std::atomic<std::uint64_t> expected_{0};  // 0: the writers' close ends the text
+    std::string carried_;                     // bytes read past an expected length
     std::string path_;
     int readFd_ = -1;
     pb::WakeEvent wake_;

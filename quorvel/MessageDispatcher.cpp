@@ -58,6 +58,8 @@ void MessageDispatcher::doPrint(const std::vector<std::string>& words)
         actions_.setDeviceName(deviceNameFromUri(uri));
     else
         logger_.log("callback do print error: without pellbluetooth:// prefix");
+    if (actions_.expectPrintData)
+        actions_.expectPrintData(pb::printDataLength(words));
     actions_.startCommunication();
     logger_.log("BidirectionalFIFO do print deviceName " + uri);
 }

@@ -3,7 +3,9 @@
 
 #include "quorvel/Logger.h"
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,8 @@ struct DispatcherActions {
     std::function<void(const std::vector<std::string>& words)> performStart;  // orchestrator
     std::function<void()> channelJobComing;                            // the agent's jobs
     std::function<void(const std::string& name)> cancelPrint;          // the agent's jobs
+    // Before startCommunication for a "doPrint": the job's print-data length, when it says.
+    std::function<void(std::optional<std::uint64_t> length)> expectPrintData;  // FIFO server
 };
 
 class MessageDispatcher {

@@ -55,6 +55,7 @@ DispatcherActions dispatcherActions(PellBluetoothBackend& backend, Bidirectional
         [&backend](const std::vector<std::string>& words) { backend.performStart(words); },
         [&jobs] { jobs.channelJobComing(); },
         [&jobs](const std::string& name) { jobs.cancelChannelJob(name); },
+        [&fifo](std::optional<std::uint64_t> length) { fifo.expectPrintData(length); },
     };
 }
 

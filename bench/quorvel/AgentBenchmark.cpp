@@ -200,7 +200,7 @@ int throughput(const std::string& agentProgram)
             all += text;
         }
     });
-    pb::writeToFifo(root.path + "/var/run/cups-bluetooth-write", std::string("doPrint pellbluetooth://") + kPrinter);
+    pb::writeToFifo(root.path + "/var/run/cups-bluetooth-write", pb::doPrintMessage(std::string("pellbluetooth://") + kPrinter, hex.size()));
     if (pb::writeToFifo(root.path + "/var/run/cups-bluetooth", hex)) {
         std::printf("!! the agent did not take the print data\n");
         std::_Exit(1);

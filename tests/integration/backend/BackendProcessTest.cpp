@@ -156,7 +156,7 @@ TEST_P(BackendHandOver, SendsDoPrintAndTheJobAsHexTextAndEndsAsTheStatusSays)
     if (c.handStarted)
         argv.insert(argv.begin(), "/usr/lib/cups/backend/pellbluetooth");
     BackendRun job(c.input, argv);
-    EXPECT_EQ(job.readCommand(), "doPrint pellbluetooth://KRV38-A1B2");
+    EXPECT_EQ(job.readCommand(), "doPrint pellbluetooth://KRV38-A1B2 length=" + std::to_string(c.hexText.size()));
     EXPECT_EQ(job.readPrintData(), c.hexText);
     ASSERT_TRUE(job.reply(c.finalReply));
     EXPECT_EQ(job.waitExit(10s), c.exitStatus);
@@ -345,7 +345,7 @@ TEST(BackendListing, PrintsSafeDeviceLinesAnnouncesPrintersLaterAndHoldsTheChann
     EXPECT_EQ(backend.waitExit(kListingWindow + kSlack), 0);
     EXPECT_GE(Clock::now() - sent, kListingWindow - 500ms);
     EXPECT_TRUE(has(backend.log(), "Listing ended: every announcement is sent"));
-    EXPECT_EQ(job.readCommand(), "doPrint pellbluetooth://KRV38-A1B2");
+    EXPECT_EQ(job.readCommand(), "doPrint pellbluetooth://KRV38-A1B2 length=2");
     EXPECT_EQ(job.readPrintData(), "61");
     job.process().signal(SIGTERM);
     EXPECT_EQ(job.readCommand(), "cancelPrint pellbluetooth://KRV38-A1B2");

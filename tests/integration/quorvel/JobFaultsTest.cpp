@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <regex>
 
@@ -141,6 +144,27 @@ TEST(JobFaults, ALinkThatCarriesShorterWritesThanTheMtuGetsTheWholeJobInWritesIt
     }
     EXPECT_LE(longest, kMaxWrite);
     EXPECT_GE(writes, readFile(file).size() / kMaxWrite);
+}
+
+// Someone holding the print-data channel open (here as a reader and writer both, so the open
+// needs no partner) neither stalls a job nor runs two jobs into one: each job's length ends it.
+TEST(JobFaults, AWriterHoldingThePrintDataChannelOpenNeitherStallsNorMergesJobs) {
+    DeliveryRig rig({kPrinter});
+    const std::string channel = rig.root.path("/var/run/cups-bluetooth");
+    ASSERT_EQ(mkfifo(channel.c_str(), 0600), 0);
+    const int held = ::open(channel.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    std::string expected;
+    for (int id = 1; id <= 3; ++id) {
+        const std::string file = rig.writeJob(static_cast<std::uint32_t>(id), 2000);
+        BackendJob job(rig.root, kPrinter, file, id);
+        EXPECT_EQ(job.waitExit(30s), 0) << job.output();
+        EXPECT_TRUE(job.said("Print job finished")) << job.output();
+        expected += readFile(file);
+    }
+    ::close(held);
+    ASSERT_TRUE(rig.waitForQuietPrinters());
+    EXPECT_TRUE(sameBytes(rig.printed(kPrinter), expected));
 }
 
 }  // namespace

@@ -244,7 +244,7 @@ TEST_F(BackendObjects, ACancelBeforeThePrintDataFollowsItAndEndsTheJobCancelled)
     EXPECT_EQ(printData.get(), "6162");
     ASSERT_TRUE(commandsIn);
     const auto [text, cancelCame] = commands.get();
-    EXPECT_EQ(text, "doPrint pellbluetooth://PcancelPrint pellbluetooth://P");
+    EXPECT_EQ(text, "doPrint pellbluetooth://P length=4cancelPrint pellbluetooth://P");
     EXPECT_GE(cancelCame - start, timing.printDataDelay);
     EXPECT_TRUE(cupsStream_.text().ends_with("INFO: Job cancelled\n")) << cupsStream_.text();
 }

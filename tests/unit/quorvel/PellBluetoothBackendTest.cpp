@@ -153,15 +153,20 @@ TEST(MessageDispatcher, TheFirstWordChoosesTheAction) {
         },
         [&] { calls.push_back("new job"); },
         [&](const std::string& name) { calls.push_back("cancel=" + name); },
+        [&](std::optional<std::uint64_t> length) { calls.push_back("length=" + (length ? std::to_string(*length) : "none")); },
     }};
     const std::pair<const char*, Names> cases[] = {
         {"query bluetoothdevice", {"scan"}}, {"query", {"scan"}}, {"  query anything else ", {"scan"}},
         {"Query bluetoothdevice", {"read"}}, {"\tquery", {"read"}},  // case matters; a tab is part of the word
-        {"doPrint pellbluetooth://ABC", {"new job", "name=ABC", "read"}}, {"doPrint ABC", {"new job", "read"}},
-        {"doPrint", {"new job", "read"}},
+        {"doPrint pellbluetooth://ABC", {"new job", "name=ABC", "length=none", "read"}},
+        {"doPrint ABC", {"new job", "length=none", "read"}}, {"doPrint", {"new job", "length=none", "read"}},
+        // The print data's length, when the backend gives it; a malformed one is none.
+        {"doPrint pellbluetooth://ABC length=2719", {"new job", "name=ABC", "length=2719", "read"}},
+        {"doPrint pellbluetooth://ABC length=27x9", {"new job", "name=ABC", "length=none", "read"}},
+        {"doPrint pellbluetooth://ABC length=1234567890123456", {"new job", "name=ABC", "length=none", "read"}},
         // Every occurrence of the scheme goes; a prefix without "://" is kept whole.
-        {"doPrint pellbluetooth://A-pellbluetooth://B", {"new job", "name=A-B", "read"}},
-        {"doPrint pellbluetoothP1", {"new job", "name=pellbluetoothP1", "read"}},
+        {"doPrint pellbluetooth://A-pellbluetooth://B", {"new job", "name=A-B", "length=none", "read"}},
+        {"doPrint pellbluetoothP1", {"new job", "name=pellbluetoothP1", "length=none", "read"}},
         {"cancelPrint pellbluetooth://KRV38-A1", {"cancel=KRV38-A1"}}, {"cancelPrint KRV38-A1", {}}, {"cancelPrint", {}},
         {"addPrint KRV38-A1 ", {"add=KRV38-A1"}}, {"addPrint KRV38-A1\r\n", {"add=KRV38-A1"}},
         {"addPrint ", {}}, {"   ", {}}, {"", {}}, {"status received_busy", {"read"}},  // "addPrint ": nothing to wait for
