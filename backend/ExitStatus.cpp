@@ -14,6 +14,8 @@ int exitStatusFor(JobEnd end)
     case JobEnd::NotInRange:
     case JobEnd::AgentSilent:
         return kBackendRetry;
+    case JobEnd::TooLarge:
+        return kBackendCancel;
     case JobEnd::PrinterError:
     case JobEnd::NotTakenByAgent:
         return kBackendFailed;

@@ -6,6 +6,7 @@ namespace backend {
 // CUPS's backend statuses that we use (cups/backend.h names them CUPS_BACKEND_...).
 inline constexpr int kBackendOk = 0;      // CUPS_BACKEND_OK: the job is done
 inline constexpr int kBackendFailed = 1;  // CUPS_BACKEND_FAILED: CUPS applies the queue's error policy
+inline constexpr int kBackendCancel = 5;  // CUPS_BACKEND_CANCEL: CUPS cancels the job
 inline constexpr int kBackendRetry = 6;   // CUPS_BACKEND_RETRY: CUPS runs the job again later
 
 enum class JobEnd {
@@ -17,12 +18,14 @@ enum class JobEnd {
     AgentSilent,            // the agent reported on the job, then fell silent (it died)
     Cancelled,              // CUPS cancelled the job; the agent was told
     ListingDone,            // a device listing read reports for its whole window
+    TooLarge,               // the job is over pb::kMaxJobBytes: never handed over
 };
 
 // Finished, NoStatusAfterHandOver, Cancelled and ListingDone end with kBackendOk (a retry
 // after a silent hand-over could print the job twice); NotInRange and AgentSilent with
 // kBackendRetry (nothing, or not all of it, was printed, and the agent has dropped the job);
-// the others with kBackendFailed.
+// TooLarge with kBackendCancel (no retry or policy can ever print it); the others with
+// kBackendFailed.
 int exitStatusFor(JobEnd end);
 
 }  // namespace backend

@@ -99,6 +99,12 @@ void PrintDataHandler::processPrintJob(std::vector<std::string> arguments, int i
         }
     }
     auto printData = readPrintData(input);
+    if (!printData) {
+        logger_.log("Job refused: over " + std::to_string(pb::kMaxJobBytes) + " bytes");
+        cups_.error("The job is larger than " + std::to_string(pb::kMaxJobBytes >> 20) + " MB; it was not printed");
+        exitProcess_(exitStatusFor(JobEnd::TooLarge));
+        return;
+    }
     // Taken only now: a run still reading its job holds no other job back. Until the lock is
     // held SIGTERM keeps its default action, for nothing has been handed over yet.
     fifo_.lockChannel();
@@ -122,6 +128,8 @@ std::shared_ptr<std::string> PrintDataHandler::readPrintData(int input)
             break;
         block.used += static_cast<std::size_t>(count);
         total += static_cast<std::size_t>(count);
+        if (total > pb::kMaxJobBytes)
+            return nullptr;  // the agent would refuse it: neither hold nor send it
     }
     auto text = std::make_shared<std::string>();
     text->reserve(total * 2);

@@ -227,6 +227,15 @@ TEST(BackendJob, StaleFinishedIsIgnoredBusyIsAnsweredWaitingUsesNoCpuAndPaperOut
     EXPECT_TRUE(has(job.errors(), "STATE: -media-empty-error"));
 }
 
+// A job over 256 MB would only be refused by the agent: it is cancelled before any hand-over.
+TEST(BackendJob, AJobOverTheLimitIsCancelledWithoutBeingHandedOver)
+{
+    BackendRun job(std::string((256u << 20) + 1, '\0'));
+    EXPECT_EQ(job.waitExit(60s), 5);
+    EXPECT_TRUE(has(job.errors(), "ERROR: The job is larger than 256 MB; it was not printed\n")) << job.errors();
+    EXPECT_FALSE(job.readCommand(100ms));
+}
+
 // Four jobs side by side share one 30-second wait: no agent at all, an agent that takes the job
 // and never answers, one that takes only the command (the print-data write must not hold up
 // the wait), and a root without the channel folder.
