@@ -16,12 +16,23 @@
 
 namespace backend {
 
+namespace {
+
+std::FILE* sharedConsole = stdout;
+
+}  // namespace
+
 Logger& Logger::shared()
 {
     // Never destroyed: other threads may log until the process ends.
     static Logger* instance = new Logger(pb::rootedPath(pb::kBackendLogPath),
-                                         [] { return pb::MainQueue::shared().isMainThread(); }, stdout);
+                                         [] { return pb::MainQueue::shared().isMainThread(); }, sharedConsole);
     return *instance;
+}
+
+void Logger::setSharedConsole(std::FILE* console)
+{
+    sharedConsole = console;
 }
 
 Logger::Logger(std::string logFilePath, std::function<bool()> isMainThread, std::FILE* console)
@@ -32,10 +43,17 @@ Logger::Logger(std::string logFilePath, std::function<bool()> isMainThread, std:
 
 void Logger::createLogFile()
 {
-    if (pb::ensureLogFile(logFilePath_, pb::kLogMode))
+    switch (pb::ensureLogFile(logFilePath_, pb::kLogMode)) {
+    case pb::LogFileState::existed:
         log("Log file already exists at: " + logFilePath_);
-    else
+        break;
+    case pb::LogFileState::created:
         log("Log file created at: " + logFilePath_);
+        break;
+    case pb::LogFileState::failed:
+        log("Log file could not be created at: " + logFilePath_);
+        break;
+    }
 }
 
 void Logger::log(std::string_view message)

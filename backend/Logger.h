@@ -22,6 +22,9 @@ public:
     // The program's instance: the log under the root prefix, the main queue's thread test,
     // standard output. Wired in main.
     static Logger& shared();
+    // Where the program's instance echoes its lines, if called before its first use: standard
+    // output by default; a device listing keeps standard output for its device lines.
+    static void setSharedConsole(std::FILE* console);
 
     // Appends one line to the log file and echoes it, followed by an empty line, on the console.
     // A file that cannot be opened for appending is left alone (the line is only echoed). Long

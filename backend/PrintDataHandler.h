@@ -23,10 +23,12 @@
 
 namespace backend {
 
-// A listing holds the channel lock while it reads discovery reports, and CUPS does not end a
-// listing until it has what it wants, so a listing that read for ever would hold every job
-// back for ever. Reports come within a few seconds of the query; this is well past them.
-inline constexpr std::chrono::seconds kListingWindow{15};
+// How long a listing reads the agent's reports. It holds the channel lock meanwhile, and CUPS
+// and printer setup tools wait for its end, so it ends as soon as the reports are in: a
+// printer in range is reported at once, the rest of the agent's 3-second report window at its
+// end. Each printer's "addPrint" follows its report by 2 seconds, so a listing ends 5 to 7
+// seconds after it starts.
+inline constexpr std::chrono::seconds kListingWindow{5};
 // After the window, the announcements still due (each 2 s after its report) have this long to
 // be taken by the agent before the listing ends without them.
 inline constexpr std::chrono::seconds kAnnouncementWait{5};

@@ -36,6 +36,12 @@ int main(int argc, char* argv[])
     std::setvbuf(stderr, nullptr, _IONBF, 0);
     std::setlocale(LC_TIME, "");
 
+    std::vector<std::string> arguments(argv, argv + argc);
+    const bool printsJob = arguments.size() >= kJobArgumentCount;
+    // A listing's standard output is CUPS's device list: log lines go to standard error, which
+    // CUPS keeps as debug messages.
+    if (!printsJob)
+        backend::Logger::setSharedConsole(stderr);
     pb::MainQueue& mainQueue = pb::MainQueue::shared();
     backend::Logger& logger = backend::Logger::shared();
     logger.log("bluetooth start");
@@ -43,8 +49,7 @@ int main(int argc, char* argv[])
     backend::BidirectionalFIFO& fifo = backend::BidirectionalFIFO::shared();
     fifo.onQueryCallback = [&handler](const std::string& name) { handler.discoverDevices(name); };
 
-    std::vector<std::string> arguments(argv, argv + argc);
-    if (arguments.size() >= kJobArgumentCount) {
+    if (printsJob) {
         logger.log("bluetooth print job");
         handler.processPrintJob(arguments, STDIN_FILENO);
     } else {

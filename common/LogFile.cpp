@@ -10,15 +10,16 @@
 
 namespace pb {
 
-bool ensureLogFile(const std::string& path, mode_t mode)
+LogFileState ensureLogFile(const std::string& path, mode_t mode)
 {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
         (void)claimForChannel(fd, mode);
         ::close(fd);
-        return false;
+        return LogFileState::created;
     }
-    const bool existed = errno == EEXIST;
+    if (errno != EEXIST)
+        return LogFileState::failed;
     fd = openLogForAppending(path);
     if (fd >= 0) {
         struct stat status {};
@@ -27,7 +28,7 @@ bool ensureLogFile(const std::string& path, mode_t mode)
             (void)claimForChannel(fd, mode);
         ::close(fd);
     }
-    return existed;
+    return LogFileState::existed;
 }
 
 int openLogForAppending(const std::string& path)

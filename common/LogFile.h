@@ -7,11 +7,13 @@
 
 namespace pb {
 
+enum class LogFileState { existed, created, failed };
+
 // Creates an empty log file at `path` with `mode` (kLogMode, or kSharedLogMode for a log the
 // filters append to as lp) when nothing is there; a log of ours found open to others is closed
-// up to `mode`. Never follows a link. Returns true when the path already existed. A file that
-// cannot be created is not reported: the lines then go to the console only.
-bool ensureLogFile(const std::string& path, mode_t mode);
+// up to `mode`. Never follows a link. Says which happened; the caller's lines go to the
+// console only when the file cannot be had.
+LogFileState ensureLogFile(const std::string& path, mode_t mode);
 
 // Opens the log at `path` for appending, refusing a link; -1 when it cannot.
 int openLogForAppending(const std::string& path);

@@ -41,10 +41,17 @@ Logger::Logger(std::string logFilePath, std::function<bool()> isMainThread, std:
 
 void Logger::createLogFile()
 {
-    if (pb::ensureLogFile(logFilePath_, pb::kLogMode))
+    switch (pb::ensureLogFile(logFilePath_, pb::kLogMode)) {
+    case pb::LogFileState::existed:
         log("Log file already exists at: " + logFilePath_);
-    else
+        break;
+    case pb::LogFileState::created:
         log("Log file created at: " + logFilePath_);
+        break;
+    case pb::LogFileState::failed:
+        log("Log file could not be created at: " + logFilePath_);
+        break;
+    }
 }
 
 Logger::~Logger()

@@ -304,7 +304,7 @@ std::vector<std::string> deviceLines(const std::string& output)
 
 TEST(BackendListing, PrintsSafeDeviceLinesAnnouncesPrintersLaterAndHoldsTheChannelForItsWindowFromAJobThatIsThenCancelled)
 {
-    constexpr auto kListingWindow = 15s;
+    constexpr auto kListingWindow = 5s;
     BackendRun backend("", {"/usr/lib/cups/backend/pellbluetooth"});
     const std::string seenLocale = backend.path("/lpstat-locale");
     writeFile(backend.path("/usr/bin/lpstat"),
@@ -346,7 +346,7 @@ TEST(BackendListing, PrintsSafeDeviceLinesAnnouncesPrintersLaterAndHoldsTheChann
     // No queues: lpstat complains on its standard error and fails, which is simply no match.
     writeFile(backend.path("/usr/bin/lpstat"), "#!/bin/sh\necho 'lpstat: No destinations added.' >&2\nexit 1\n", 0755);
     ASSERT_TRUE(backend.reply("status start"));
-    EXPECT_FALSE(backend.readCommand(1500ms));
+    EXPECT_FALSE(backend.readCommand(1000ms));
     EXPECT_EQ(backend.output().find("lpstat: No destinations"), std::string::npos);
 
     // The window over, the listing gives the channel to the job that waits for it; SIGTERM
@@ -354,6 +354,10 @@ TEST(BackendListing, PrintsSafeDeviceLinesAnnouncesPrintersLaterAndHoldsTheChann
     EXPECT_EQ(backend.waitExit(kListingWindow + kSlack), 0);
     EXPECT_GE(Clock::now() - sent, kListingWindow - 500ms);
     EXPECT_TRUE(has(backend.log(), "Listing ended: every announcement is sent"));
+    // Standard output is CUPS's device list: device lines only, the log went to standard error.
+    const std::string deviceList = backend.output();
+    EXPECT_EQ(deviceLines(deviceList).size(), 3u);
+    EXPECT_EQ(std::count(deviceList.begin(), deviceList.end(), '\n'), 3) << deviceList;
     EXPECT_EQ(job.readCommand(), "doPrint pellbluetooth://KRV38-A1B2 length=2");
     EXPECT_EQ(job.readPrintData(), "61");
     job.process().signal(SIGTERM);

@@ -185,6 +185,8 @@ TEST_F(BackendObjects, LoggerCreatesAFileClosedToOthersAppendsEachLineAndEchoesI
     blocked.log("blocked line");
     EXPECT_TRUE(std::filesystem::is_directory(folder_));
     EXPECT_NE(console_.text().find("blocked line"), std::string::npos);
+    backend::Logger missing(folder_ + "/no/such.log", [] { return true; }, console_.stream);
+    EXPECT_NE(console_.text().find("] Log file could not be created at: " + folder_ + "/no/such.log\n"), std::string::npos);
 }
 
 TEST_F(BackendObjects, StatusFinishedEndsTheRunOnceAndLeavesLaterPairsAlone)
