@@ -32,6 +32,15 @@ bool isSafePrinterName(std::string_view name)
     return !whyUnsafePrinterName(name);
 }
 
+std::string deviceId(std::string_view model)
+{
+    // Must agree with the *1284DeviceID of each PPD (ppd/generate.py), by which CUPS picks it.
+    std::string id = "MFG:Pell;MDL:";
+    id += model;
+    id += ";CMD:ESC/POS;";
+    return id;
+}
+
 std::string deviceLine(std::string_view name, std::string_view model)
 {
     std::string line = "direct " + pb::deviceUri(name);
@@ -39,9 +48,9 @@ std::string deviceLine(std::string_view name, std::string_view model)
     line += model;
     line += "\" \"";
     line += name;
-    line += "\" PPD=";
-    line += model;
-    line += ".ppd";
+    line += "\" \"";
+    line += deviceId(model);
+    line += "\"";
     return line;
 }
 

@@ -15,7 +15,11 @@ namespace backend {
 std::optional<std::string> whyUnsafePrinterName(std::string_view name);
 bool isSafePrinterName(std::string_view name);
 
-// `direct pellbluetooth://NAME "MODEL" "NAME" PPD=MODEL.ppd`, without a line feed.
+// The IEEE 1284 device ID of a model: `MFG:Pell;MDL:MODEL;CMD:ESC/POS;`.
+std::string deviceId(std::string_view model);
+
+// `direct pellbluetooth://NAME "MODEL" "NAME" "DEVICE-ID"`, without a line feed: the device ID
+// lets CUPS choose the model's PPD (pellbluetooth/MODEL.ppd).
 std::string deviceLine(std::string_view name, std::string_view model);
 
 // The name with every unsafe byte shown as \xNN, for a log line.

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dbus-daemon libsdbus-c++-dev
+  cups-client lintian man-db python3
 )
 
 missing=()

@@ -320,9 +320,9 @@ TEST(BackendListing, PrintsSafeDeviceLinesAnnouncesPrintersLaterAndHoldsTheChann
     ASSERT_TRUE(backend.reply("querycallback Evil\ndirect querycallback Bad\"Quote querycallback no-model-9 "));
     ASSERT_TRUE(waitUntil([&] { return deviceLines(backend.output()).size() == 3; }, 5s)) << backend.output();
     EXPECT_EQ(deviceLines(backend.output()), (std::vector<std::string>{
-                                                 R"(direct pellbluetooth://KRV38-A1B2 "KRV38" "KRV38-A1B2" PPD=KRV38.ppd)",
-                                                 R"(direct pellbluetooth://QMT53H-7 "QMT53" "QMT53H-7" PPD=QMT53.ppd)",
-                                                 R"(direct pellbluetooth://no-model-9 "Pelltandle" "no-model-9" PPD=Pelltandle.ppd)",
+                                                 R"(direct pellbluetooth://KRV38-A1B2 "KRV38" "KRV38-A1B2" "MFG:Pell;MDL:KRV38;CMD:ESC/POS;")",
+                                                 R"(direct pellbluetooth://QMT53H-7 "QMT53" "QMT53H-7" "MFG:Pell;MDL:QMT53;CMD:ESC/POS;")",
+                                                 R"(direct pellbluetooth://no-model-9 "Pelltandle" "no-model-9" "MFG:Pell;MDL:Pelltandle;CMD:ESC/POS;")",
                                              }));
     EXPECT_TRUE(has(backend.log(), R"(refused the printer name "Evil\x0adirect": the name holds the control or invisible character U+000A)"));
     EXPECT_NE(backend.log().find("Bad\\x22Quote"), std::string::npos);

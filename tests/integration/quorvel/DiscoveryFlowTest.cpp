@@ -40,7 +40,7 @@ TEST(DiscoveryFlow, AListingOffersThePrinterWithoutAQueueAQueueThatGoesDisconnec
     // The backend as CUPS runs it to list devices: no job arguments. It runs until killed.
     Process listing({PB_BACKEND_PATH}, {"PELLBLUETOOTH_ROOT=" + root.root()}, root.path("/listing.out"));
     const std::string listed = root.path("/listing.out");
-    ASSERT_TRUE(fileGets(listed, "direct pellbluetooth://QMT53-B2 \"QMT53\" \"QMT53-B2\" PPD=QMT53.ppd\n", 15s))
+    ASSERT_TRUE(fileGets(listed, "direct pellbluetooth://QMT53-B2 \"QMT53\" \"QMT53-B2\" \"MFG:Pell;MDL:QMT53;CMD:ESC/POS;\"\n", 15s))
         << readFile(listed);
     ASSERT_TRUE(agent.waitForLog("BidirectionalFIFO addPrint QMT53-B2", 10s));
     EXPECT_EQ(readFile(listed).find("pellbluetooth://KRV38-A1 "), std::string::npos);

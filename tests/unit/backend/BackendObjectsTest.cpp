@@ -1,6 +1,6 @@
 // The backend's objects with fakes: reply pairs and report details, what CUPS is told of a job
-// in hand, model lookup, unsafe printer names, the lpstat check, the log, the end of a run, a
-// quick cancel and job reading.
+// in hand, model lookup and each model's PPD, unsafe printer names, the lpstat check, the log,
+// the end of a run, a quick cancel and job reading.
 #include "backend/BidirectionalFIFO.h"
 #include "backend/CupsReporter.h"
 #include "backend/DeviceLine.h"
@@ -108,6 +108,21 @@ TEST(PrinterNames, ModelIsTheFirstTableEntryInTheNameAndNamesThatCouldForgeALine
                                    "A\U000e0041", "A\ue000", "\xff\xfe", std::string(249, 'K')})
         EXPECT_FALSE(backend::isSafePrinterName(name)) << backend::escapedForLog(name);
     EXPECT_EQ(backend::whyUnsafePrinterName("KRV38\u202e"), "the name holds the control or invisible character U+202E");
+}
+
+// CUPS picks a listed printer's PPD by the device ID on its device line, so every model the
+// backend can name needs a PPD under that name declaring the same ID.
+TEST(PrinterNames, EveryModelOnADeviceLineHasAPpdDeclaringItsDeviceId)
+{
+    std::vector<std::string_view> models(backend::PrinterChecker::whitelist.begin(), backend::PrinterChecker::whitelist.end());
+    models.push_back(backend::PrinterChecker::kDefaultModel);
+    for (std::string_view entry : models) {
+        const std::string model(backend::PrinterChecker::checkForWhitelistedPrinters(std::string(entry) + "-1"));
+        std::ifstream ppd(std::string(PB_PPD_DIR) + "/" + model + ".ppd");
+        const std::string text{std::istreambuf_iterator<char>(ppd), {}};
+        EXPECT_NE(text.find("*1284DeviceID: \"" + backend::deviceId(model) + "\"\n"), std::string::npos) << model;
+        EXPECT_EQ(backend::deviceLine("P", model), "direct pellbluetooth://P \"" + model + "\" \"P\" \"" + backend::deviceId(model) + "\"");
+    }
 }
 
 // Captures what is written to a FILE*.
