@@ -43,27 +43,12 @@ Logger::Logger(std::string logFilePath, std::function<bool()> isMainThread, std:
 
 void Logger::createLogFile()
 {
-    switch (pb::ensureLogFile(logFilePath_, pb::kLogMode)) {
-    case pb::LogFileState::existed:
-        log("Log file already exists at: " + logFilePath_);
-        break;
-    case pb::LogFileState::created:
-        log("Log file created at: " + logFilePath_);
-        break;
-    case pb::LogFileState::failed:
-        log("Log file could not be created at: " + logFilePath_);
-        break;
-    }
+    log(pb::describeLogFile(pb::ensureLogFile(logFilePath_, pb::kLogMode), logFilePath_));
 }
 
 void Logger::log(std::string_view message)
 {
-    std::vector<std::string> lines;
-    {
-        std::lock_guard lock(foldingMutex_);
-        lines = folding_.next(message);
-    }
-    for (const std::string& line : lines)
+    for (const std::string& line : folding_.next(message))
         writeLine(line);
 }
 

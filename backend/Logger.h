@@ -48,8 +48,7 @@ private:
     std::function<bool()> isMainThread_;
     std::FILE* console_;
     std::mutex consoleMutex_;
-    std::mutex foldingMutex_;
-    pb::LogFolding folding_;  // guarded by foldingMutex_
+    pb::LogFolding folding_;
 };
 
 }  // namespace backend

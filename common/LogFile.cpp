@@ -31,6 +31,19 @@ LogFileState ensureLogFile(const std::string& path, mode_t mode)
     return LogFileState::existed;
 }
 
+std::string describeLogFile(LogFileState state, const std::string& path)
+{
+    switch (state) {
+    case LogFileState::existed:
+        return "Log file already exists at: " + path;
+    case LogFileState::created:
+        return "Log file created at: " + path;
+    case LogFileState::failed:
+        break;
+    }
+    return "Log file could not be created at: " + path;
+}
+
 int openLogForAppending(const std::string& path)
 {
     return ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

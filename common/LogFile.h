@@ -14,6 +14,9 @@ enum class LogFileState { existed, created, failed };
 // up to `mode`. Never follows a link. Says which happened; the caller's lines go to the
 // console only when the file cannot be had.
 LogFileState ensureLogFile(const std::string& path, mode_t mode);
+// The log's first line: "Log file created at: PATH", "... already exists at: ..." or "... could
+// not be created at: ...".
+std::string describeLogFile(LogFileState state, const std::string& path);
 
 // Opens the log at `path` for appending, refusing a link; -1 when it cannot.
 int openLogForAppending(const std::string& path);

@@ -16,6 +16,7 @@ std::string repeatNote(std::uint64_t repeats)
 std::vector<std::string> LogFolding::next(std::string_view message)
 {
     std::vector<std::string> lines;
+    std::lock_guard lock(mutex_);
     if (any_ && message == last_) {
         if (++repeats_ == kRepeatNoteEvery) {
             lines.push_back(repeatNote(repeats_));

@@ -1,10 +1,11 @@
 // What a log writes for each message: long messages cut with a mark, and a run of the same
 // message folded into one note, so that input from outside (a flood of one command, a name
-// that keeps advertising) cannot grow a log by more than a few lines. No I/O; not thread-safe.
+// that keeps advertising) cannot grow a log by more than a few lines. No I/O; thread-safe.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,7 @@ public:
     std::vector<std::string> next(std::string_view message);
 
 private:
+    std::mutex mutex_;
     std::string last_;
     bool any_ = false;
     std::uint64_t repeats_ = 0;

@@ -48,8 +48,7 @@ private:
     std::function<bool()> isMainThread_;
     std::FILE* console_ = nullptr;
     std::mutex consoleMutex_;
-    std::mutex foldingMutex_;
-    pb::LogFolding folding_;  // guarded by foldingMutex_
+    pb::LogFolding folding_;
     // The time stamp of the second last logged in. Guarded by timeMutex_.
     std::mutex timeMutex_;
     std::time_t timeSecond_ = 0;
