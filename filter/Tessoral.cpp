@@ -6,6 +6,7 @@
 #include "filter/FilterLog.h"
 #include "filter/ImageConversion.h"
 #include "filter/JobSettings.h"
+#include "filter/PpdModel.h"
 #include "filter/PrinterCommands.h"
 #include "filter/RasterInput.h"
 #include "filter/RasterPageReader.h"
@@ -191,7 +192,8 @@ int runTessoral(int argc, char* argv[], int rasterFd, FILE* out)
     FILE* imageBufferFile = std::fopen(pb::rootedPath(kImageBufferFilePath).c_str(), "a");
     logJobStart(log, argc, argv);
 
-    const char* queueName = argc > 0 ? argv[0] : nullptr;
+    const std::string model = argc > 0 && argv[0] != nullptr ? modelNameForJob(argv[0], log) : std::string();
+    const char* queueName = argc > 0 && argv[0] != nullptr ? model.c_str() : nullptr;
     const std::array<std::string_view, 1> fixedPageModel{"T53"};
     TessoralJob job{out, log, nameContainsAny(queueName, fixedPageModel),
                     tessoralModelSettings(queueName != nullptr ? queueName : ""), {}, {}, {}};

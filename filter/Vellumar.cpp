@@ -7,6 +7,7 @@
 #include "filter/ImageConversion.h"
 #include "filter/JobSettings.h"
 #include "filter/PixelLayout.h"
+#include "filter/PpdModel.h"
 #include "filter/PrinterCommands.h"
 #include "filter/RasterInput.h"
 #include "filter/RasterPageReader.h"
@@ -135,7 +136,8 @@ int runVellumar(int argc, char* argv[], int rasterFd, FILE* out)
     FILE* log = openLogFile(logPath.c_str());
     logJobStart(log, argc, argv);
 
-    const char* queueName = argc > 0 ? argv[0] : nullptr;
+    const std::string model = argc > 0 && argv[0] != nullptr ? modelNameForJob(argv[0], log) : std::string();
+    const char* queueName = argc > 0 && argv[0] != nullptr ? model.c_str() : nullptr;
     VellumarJob job{out, log, queueName, settingsFor(argc, argv, queueName, logPath, log), {}};
     if (job.settings.darkness != kNotSent)
         setDarkness(out, log, job.settings.darkness, FilterVariant::Vellumar);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -77,6 +78,7 @@ struct JobCase {
     const char* logLine;
     int status = 0;
     const char* cupsLine = "";  // on standard error, where CUPS reads it
+    const char* ppd = nullptr;  // the queue's PPD text, if any
 };
 
 Bytes cutShort(Bytes stream, std::size_t bytes)
@@ -107,6 +109,11 @@ TEST(FilterJobs, FramesByteForByte)
          concat({kFeed, kDisable}), {}, "Match found for prefix: 'HM_E7'"},
         {V, "KRV38-A1B2", {"Darkness=0"}, rasterStream({}), {}, {}, {}, {}, kEndJob, "executed successfully.\n"},
         {V, "KRV38", {}, rasterStream({}), {}, kDarkness1, {}, {}, kEndJob, "No user options provided\n"},
+        // A queue not named after its printer takes the model from its PPD; one that is keeps its own.
+        {V, "Labels", {"Darkness=0"}, rasterStream({}), {}, {}, {}, {}, kEndJob, "using KRV38 from its PPD", 0, "",
+         "*PPD-Adobe: \"4.3\"\n*1284DeviceID: \"MFG:Pell;MDL:KRV38;CMD:ESC/POS;\"\n"},
+        {V, "HM_E7-1", {"Darkness=0"}, rasterStream({}), {}, {}, {}, {}, {}, "executed successfully", 0, "",
+         "*1284DeviceID: \"MFG:Pell;MDL:HM_E7;CMD:ESC/POS;\"\n"},
         {V, "Plain", {"PrintMode=3"}, rasterStream({bits, sixteen, grey}), {image(V, grey, 3), image(V, grey, 3)}, {},
          concat({kEnable, kVellumarMedia0}), kDisable, {}, "Unsupported raster layout"},
         {T, "Plain", {}, filtertest::rawRaster({{black.header, black.data}, {huge, {}}}), {image(T, black, 3)},
@@ -129,6 +136,10 @@ TEST(FilterJobs, FramesByteForByte)
     for (const JobCase& job : cases) {
         SCOPED_TRACE(job.queue);
         filtertest::TestRoot root;
+        const std::string ppd = root.path() + "/queue.ppd";
+        if (job.ppd != nullptr)
+            std::ofstream(ppd) << job.ppd;
+        job.ppd != nullptr ? setenv("PPD", ppd.c_str(), 1) : unsetenv("PPD");
         testing::internal::CaptureStderr();
         const auto [status, output] = runFilter(job.variant, job.queue, job.options, job.raster);
         const std::string cupsLines = testing::internal::GetCapturedStderr();
@@ -144,6 +155,7 @@ TEST(FilterJobs, FramesByteForByte)
         EXPECT_EQ(log.find("Resized page"), std::string::npos);
         EXPECT_EQ(std::filesystem::exists(root.path() + "/var/log/cups/image_buffer1"), job.variant == T);
     }
+    unsetenv("PPD");
 }
 
 TEST(FilterJobs, PrintWhenTheLogCannotBeOpenedAndLogToStandardError)
