@@ -1,7 +1,8 @@
-// The one place that knows every radio: picks the simulated or the unavailable central.
+// The one place that knows every radio: picks BlueZ, the simulated or the unavailable central.
 #include "ble/CentralFactory.h"
 
 #include "ble/UnavailableCentral.h"
+#include "ble/bluez/BluezRadio.h"
 #include "ble/sim/SimulatedCentral.h"
 
 #include <charconv>
@@ -109,7 +110,10 @@ RadioConfig readRadioConfig(const EnvironmentLookup& environment, const LogFunct
 }
 
 std::shared_ptr<Central> makeCentral(asio::io_context& mainQueue, const RadioConfig& config, LogFunction log) {
-    if (config.kind == RadioKind::bluez) return std::make_shared<UnavailableCentral>(mainQueue, log);
+    if (config.kind == RadioKind::bluez) {
+        if (auto central = bluez::openBluezCentral(mainQueue, log)) return central;
+        return std::make_shared<UnavailableCentral>(mainQueue, log);
+    }
     sim::SimulatedRadioSettings settings;
     for (const std::string& name : config.simPrinters) settings.printers.push_back({name, config.simPrinterSettings});
     settings.outputFolder = config.simOutput;
