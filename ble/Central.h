@@ -22,7 +22,9 @@ namespace ble {
 // - The delegate is held weakly; set it before the main queue runs to see the first state
 //   report. Setting a delegate while the state is known also reports that state once.
 // - Scans report every advertisement of every device, repeats included, without a service
-//   filter. After stopScan() returns, no discovery callback is delivered.
+//   filter (on BlueZ: each time BlueZ reports the device, which it does for a change of
+//   signal strength or advertising data rather than for each packet). After stopScan()
+//   returns, no discovery callback is delivered.
 // - When the radio powers off, each connected or connecting peripheral gets didDisconnect
 //   (with an error) before the didUpdateState that reports poweredOff.
 // - Destroying the central drops callbacks not yet delivered; it must happen on the main

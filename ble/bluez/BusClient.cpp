@@ -26,11 +26,12 @@ void BusClient::call(const std::string& destination, const std::string& path, co
                      const std::string& method, const Arguments& arguments, std::chrono::milliseconds timeout,
                      ReplyHandler handler) {
     auto shared = std::make_shared<ReplyHandler>(std::move(handler));
-    auto guarded = [this, shared, method](sdbus::MethodReply* reply, const BusError* error) {
+    // Holds no pointer to this client: a failed send's handler is posted and may outlive it.
+    auto guarded = [log = log_, shared, method](sdbus::MethodReply* reply, const BusError* error) {
         try {
             (*shared)(reply, error);
         } catch (const sdbus::Error& e) {
-            log("BlueZ: unexpected reply to " + method + ": " + BusError{e.getName(), e.getMessage()}.text());
+            if (log) log("BlueZ: unexpected reply to " + method + ": " + BusError{e.getName(), e.getMessage()}.text());
         }
     };
     try {
