@@ -24,6 +24,7 @@ bool handleOrderLess(std::string_view left, std::string_view right, std::string_
 }
 
 bool isBelowPath(std::string_view path, std::string_view ancestor) {
+    if (ancestor.empty()) return false;  // no adapter: nothing belongs to it
     return path.size() > ancestor.size() + 1 && path.starts_with(ancestor) && path[ancestor.size()] == '/';
 }
 

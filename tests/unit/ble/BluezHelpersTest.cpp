@@ -29,6 +29,7 @@ TEST(BluezPaths, OnlyTheDevicesOwnChildrenBelongToIt) {
     EXPECT_FALSE(isChildPath("/org/bluez/hci0/dev_AA_BBCC/service000c", device));
     EXPECT_FALSE(isChildPath(device, device));
     EXPECT_TRUE(isBelowPath(device + "/service000c/char000d", device));
+    EXPECT_FALSE(isChildPath("/dev_AA_BB", ""));
 }
 
 TEST(BluezFlags, OnlyTheFourKnownFlagsSetBits) {
