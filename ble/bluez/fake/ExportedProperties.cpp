@@ -31,7 +31,7 @@ void registerProperties(sdbus::IObject& object, const std::string& interface, co
         if (const auto setter = setters.find(name); setter != setters.end()) {
             object.registerProperty(name)
                 .onInterface(interface)
-                .withGetter([source, name = name] { return source().at(name).get<bool>(); })
+                .withGetter([source, name = name] { return source()[name].get<bool>(); })
                 .withSetter([set = setter->second](const bool& on) { set(on); });
             continue;
         }

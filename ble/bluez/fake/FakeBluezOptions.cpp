@@ -40,6 +40,10 @@ std::string fakeBluezUsage() {
 std::optional<FakeBluezOptions> readFakeBluezOptions(const std::vector<std::string>& arguments,
                                                      const EnvironmentLookup& environment, const LogFunction& log,
                                                      std::string& problem, bool& help) {
+    if (std::find(arguments.begin(), arguments.end(), "--help") != arguments.end()) {
+        help = true;
+        return std::nullopt;
+    }
     FakeBluezOptions options;
     readSimulatorSettings(environment, log, options.radio);
     if (environment(kSimMaxWriteVariable)) {
@@ -57,10 +61,6 @@ std::optional<FakeBluezOptions> readFakeBluezOptions(const std::vector<std::stri
     };
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (argument == "--help") {
-            help = true;
-            return std::nullopt;
-        }
         if (argument == "--late-names") {
             options.lateNamesForAll = true;
             continue;

@@ -182,11 +182,19 @@ void FakeDevice::armConnection(std::chrono::milliseconds delay, bool fail) {
     });
 }
 
+// An asked-for failure is the common one on the air: the link comes up and is aborted at
+// once, so Connected flips to true and back before Connect fails.
 void FakeDevice::connectionDue(bool fail) {
     if (!pendingConnect_ || !bus_) return;
-    if (fail) failPending("the connection attempt failed (as asked)");
-    else if (!inRange_) failPending("the printer did not answer (out of range)");
-    else establishLink();
+    if (fail) {
+        changed({{"Connected", true}});
+        changed({{"Connected", false}});
+        failPending("the link was aborted as it came up (as asked)");
+    } else if (!inRange_) {
+        failPending("the printer did not answer (out of range)");
+    } else {
+        establishLink();
+    }
     bus_->wake();
 }
 
