@@ -51,6 +51,8 @@ void readCount(const EnvironmentLookup& environment, const LogFunction& log, con
     apply(*value);
 }
 
+}  // namespace
+
 void readSimulatorSettings(const EnvironmentLookup& environment, const LogFunction& log, RadioConfig& config) {
     if (const auto printers = environment(kSimPrintersVariable)) config.simPrinters = splitPrinterNames(*printers);
     if (config.simPrinters.empty()) logLine(log, "Simulated radio: QUORVEL_SIM_PRINTERS names no printer");
@@ -82,7 +84,11 @@ void readSimulatorSettings(const EnvironmentLookup& environment, const LogFuncti
         config.simControl = std::string(trim(*control));
 }
 
-}  // namespace
+std::optional<std::string> processEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
 
 std::vector<std::string> splitPrinterNames(std::string_view list) {
     std::vector<std::string> names;
@@ -123,13 +129,7 @@ std::shared_ptr<Central> makeCentral(asio::io_context& mainQueue, const RadioCon
 }
 
 std::shared_ptr<Central> makeCentral(asio::io_context& mainQueue, LogFunction log) {
-    const RadioConfig config = readRadioConfig(
-        [](const char* name) -> std::optional<std::string> {
-            const char* value = std::getenv(name);
-            if (value == nullptr) return std::nullopt;
-            return std::string(value);
-        },
-        log);
+    const RadioConfig config = readRadioConfig(processEnvironment, log);
     return makeCentral(mainQueue, config, std::move(log));
 }
 

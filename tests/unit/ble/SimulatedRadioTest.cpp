@@ -160,6 +160,13 @@ TEST(ControlCommand, ParsesEachVerbAndRefusesMalformedLines) {
         {"rate Q 1e3", false, V::rate, "", 0},        {"rate Q 99999999999999999999", false, V::rate, "", 0},
         {"leave", false, V::leave, "", 0},            {"LEAVE P1", false, V::leave, "", 0},
         {"fly P1", false, V::leave, "", 0},           {"", false, V::leave, "", 0},
+        {"fail P1", true, V::failNextConnection, "P1", 0},
+        {"credits stop P1 Rig", true, V::stopCredits, "P1 Rig", 0},
+        {"credits  resume P1", true, V::resumeCredits, "P1", 0},
+        {"credits P1", false, V::leave, "", 0},       {"credits stop", false, V::leave, "", 0},
+        {"power off", true, V::powerOff, "", 0},      {"power on\r", true, V::powerOn, "", 0},
+        {"restart", true, V::restart, "", 0},         {"restart P1", false, V::leave, "", 0},
+        {"power", false, V::leave, "", 0},            {"leave power off", true, V::leave, "power off", 0},
     };
     for (const auto& c : cases) {
         std::string why;
