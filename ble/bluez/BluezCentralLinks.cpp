@@ -188,6 +188,7 @@ void BluezCentral::sendConnect(const std::shared_ptr<BluezPeripheral>& device) {
 
 void BluezCentral::connectReplied(const std::shared_ptr<BluezPeripheral>& device, std::uint64_t generation,
                                   const BusError* error) {
+    if (device->linkGeneration() == generation) device->markConnectReplied();
     if (device->linkGeneration() != generation) {
         // Cancelled meanwhile: a link that came up anyway is taken down again.
         if (!error) disconnectDevice(device->path());
@@ -237,7 +238,10 @@ void BluezCentral::endLink(const std::shared_ptr<BluezPeripheral>& device, std::
 
 void BluezCentral::deviceConnectedChanged(const std::shared_ptr<BluezPeripheral>& device, bool connected) {
     if (!device) return;
-    if (connected && device->state() == PeripheralState::connecting && device->connectSent())
+    // While this process's Connect is pending its reply decides: an LE link that is aborted
+    // as it comes up shows Connected true, then false, and Connect fails.
+    if (connected && device->state() == PeripheralState::connecting && device->connectSent() &&
+        !device->connectReplyPending())
         return finishConnect(device);
     if (!connected && device->state() == PeripheralState::connected)
         endLink(device, BleError{"the link to " + device->name().value_or(device->address().value_or("")) + " was lost"});

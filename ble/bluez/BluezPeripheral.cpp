@@ -68,7 +68,7 @@ void BluezPeripheral::offerName(const std::string& name) {
 
 void BluezPeripheral::beginConnecting() {
     ++linkGeneration_;
-    connectSent_ = false;
+    connectSent_ = connectReplyPending_ = false;
     setState(PeripheralState::connecting);
 }
 
@@ -76,7 +76,7 @@ void BluezPeripheral::linkUp() { setState(PeripheralState::connected); }
 
 void BluezPeripheral::linkDown() {
     ++linkGeneration_;
-    connectSent_ = false;
+    connectSent_ = connectReplyPending_ = false;
     servicesWanted_.reset();
     resolveTimer_.cancel();
     for (auto& [path, entry] : characteristics_) {
@@ -174,7 +174,10 @@ void BluezPeripheral::finishServiceDiscovery(const std::vector<Uuid>& uuids) {
             continue;
         }
         if (!uuids.empty() && std::find(uuids.begin(), uuids.end(), *uuid) == uuids.end()) continue;
-        auto service = std::make_shared<Service>(*uuid, propertyOf<bool>(properties, "Primary").value_or(true));
+        const bool primary = propertyOf<bool>(properties, "Primary").value_or(true);
+        auto& service = knownServices_[path];
+        if (!service || service->uuid() != *uuid || service->isPrimary() != primary)
+            service = std::make_shared<Service>(*uuid, primary);
         servicePaths_[service] = path;
         services.push_back(std::move(service));
     }
@@ -217,11 +220,15 @@ void BluezPeripheral::discoverCharacteristics(const std::shared_ptr<Service>& se
                 continue;
             }
             const auto flags = propertyOf<std::vector<std::string>>(properties, "Flags").value_or(std::vector<std::string>{});
-            auto characteristic = std::make_shared<Characteristic>(*uuid, service->uuid(), propertiesFromFlags(flags));
+            const CharacteristicProperties bits = propertiesFromFlags(flags);
+            auto& characteristic = p.knownCharacteristics_[path];
+            if (!characteristic || characteristic->uuid() != *uuid || characteristic->serviceUuid() != service->uuid() ||
+                characteristic->properties() != bits)
+                characteristic = std::make_shared<Characteristic>(*uuid, service->uuid(), bits);
             if (auto* old = p.entryAt(path); old && old->stream) old->stream->close();
             p.characteristics_[path] = CharacteristicEntry{.characteristic = characteristic, .path = path, .notifyWanted = false, .stream = nullptr};
             if (const auto mtu = propertyOf<std::uint16_t>(properties, "MTU")) p.noteMtu(*mtu);
-            list.push_back(std::move(characteristic));
+            list.push_back(characteristic);
         }
         service->setCharacteristics(std::move(list));
         deliver(std::nullopt);
@@ -414,16 +421,10 @@ void BluezPeripheral::writeValue(Bytes value, const std::shared_ptr<Characterist
     post([value = std::move(value), characteristic, type](BluezPeripheral& p) mutable {
         const auto needed = type == WriteType::withResponse ? CharacteristicProperty::write
                                                             : CharacteristicProperty::writeWithoutResponse;
-        if (!p.entryOf(characteristic) || p.state() != PeripheralState::connected ||
-            !characteristic->properties().has(needed)) {
-            if (type == WriteType::withResponse)
-                p.post([characteristic](BluezPeripheral& q) {
-                    if (auto delegate = q.delegate())
-                        delegate->didWriteValue(q.self(), characteristic, BleError{"the write cannot be carried out"});
-                });
-            return;
-        }
-        p.writes_.push_back({std::move(value), characteristic, type});
+        const bool possible = p.entryOf(characteristic) && p.state() == PeripheralState::connected &&
+                              characteristic->properties().has(needed);
+        if (!possible && type == WriteType::withoutResponse) return;  // lost, as on the air
+        p.writes_.push_back({std::move(value), characteristic, type, !possible});
         p.pumpWrites();
     });
 }
@@ -432,8 +433,17 @@ void BluezPeripheral::writeValue(Bytes value, const std::shared_ptr<Characterist
 // reordering; the rest wait here.
 void BluezPeripheral::pumpWrites() {
     while (writesInFlight_ < kMaxWritesInFlight && !writes_.empty()) {
+        // A refused write's answer waits for the answers to the writes before it.
+        if (writes_.front().refused && writesInFlight_ > 0) return;
         PendingWrite write = std::move(writes_.front());
         writes_.pop_front();
+        if (write.refused) {
+            post([characteristic = write.characteristic](BluezPeripheral& q) {
+                if (auto delegate = q.delegate())
+                    delegate->didWriteValue(q.self(), characteristic, BleError{"the write cannot be carried out"});
+            });
+            continue;
+        }
         sendWrite(std::move(write));
     }
 }

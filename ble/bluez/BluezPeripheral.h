@@ -50,9 +50,12 @@ public:
     // the services go.
     void linkDown();
     std::uint64_t linkGeneration() const { return linkGeneration_; }
-    // Whether this attempt's Device1.Connect has gone out (it waits while discovery stops).
+    // Whether this attempt's Device1.Connect has gone out (it waits while discovery stops),
+    // and whether its reply is still to come.
     bool connectSent() const { return connectSent_; }
-    void markConnectSent() { connectSent_ = true; }
+    bool connectReplyPending() const { return connectReplyPending_; }
+    void markConnectSent() { connectSent_ = connectReplyPending_ = true; }
+    void markConnectReplied() { connectReplyPending_ = false; }
     // A property change on one of this device's objects (itself or a GATT object below it).
     void propertiesChanged(const std::string& path, const std::string& interface, const Properties& changed);
 
@@ -67,6 +70,7 @@ private:
         Bytes value;
         std::shared_ptr<Characteristic> characteristic;
         WriteType type;
+        bool refused = false;  // no link, or the characteristic lacks the property
     };
 
     void post(std::function<void(BluezPeripheral&)> work);
@@ -103,12 +107,17 @@ private:
     std::uint64_t linkGeneration_ = 0;
     bool mtuLogged_ = false;
     bool connectSent_ = false;
+    bool connectReplyPending_ = false;
 
     // Service discovery waiting for ServicesResolved.
     std::optional<std::vector<Uuid>> servicesWanted_;
     asio::steady_timer resolveTimer_;
     std::map<std::shared_ptr<Service>, std::string> servicePaths_;
     std::map<std::string, CharacteristicEntry> characteristics_;  // by object path
+    // What a link found, by object path: the same attribute is the same object on the next
+    // link, as long as it keeps its UUID and properties.
+    std::map<std::string, std::shared_ptr<Service>> knownServices_;
+    std::map<std::string, std::shared_ptr<Characteristic>> knownCharacteristics_;
     // Values notified before the agent turned the characteristic's notifications on.
     std::map<std::string, std::deque<Bytes>> heldValues_;
 

@@ -229,5 +229,7 @@ struct RadioKind {
 
 // The simulated radio with one instantly consuming printer in range.
 RadioRig makeSimulatedRig(asio::io_context& mainQueue, const std::filesystem::path& outputFolder);
+// BlueZ's central on a private bus served by the fake Bluetooth service, one printer.
+RadioRig makeBluezRig(asio::io_context& mainQueue, const std::filesystem::path& outputFolder);
 
 }  // namespace ble::test
