@@ -12,13 +12,19 @@
 namespace ble::test {
 
 RadioRig makeBluezRig(asio::io_context& mainQueue, const std::filesystem::path& outputFolder) {
+    return makeBluezRig(mainQueue, outputFolder, {});
+}
+
+RadioRig makeBluezRig(asio::io_context& mainQueue, const std::filesystem::path& outputFolder,
+                      const std::vector<std::string>& settings) {
     const std::string printer = "P1 Rig";
     const std::chrono::milliseconds interval{50};
     const std::string control = (outputFolder / "control").string();
+    std::vector<std::string> environment{"QUORVEL_SIM_PRINTERS=" + printer, "QUORVEL_SIM_OUT=" + outputFolder.string(),
+                                         "QUORVEL_SIM_CONTROL=" + control};
+    environment.insert(environment.end(), settings.begin(), settings.end());
     auto bus = std::make_shared<pbtest::PrivateBus>(
-        PB_FAKE_BLUEZ_PATH,
-        std::vector<std::string>{"QUORVEL_SIM_PRINTERS=" + printer, "QUORVEL_SIM_OUT=" + outputFolder.string(),
-                                 "QUORVEL_SIM_CONTROL=" + control},
+        PB_FAKE_BLUEZ_PATH, environment,
         std::vector<std::string>{"--advertising-interval", std::to_string(interval.count()), "--restart-pause", "300"});
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus->address().c_str(), 1);
     auto central = bluez::openBluezCentral(mainQueue, {});
@@ -33,6 +39,7 @@ RadioRig makeBluezRig(asio::io_context& mainQueue, const std::filesystem::path& 
             .setGrantingCredits = [order, printer](bool granting) {
                 order(std::string(granting ? "credits resume " : "credits stop ") + printer);
             },
+            .restartService = [order] { order("restart"); },
             .printedStream = [pages] { return fileBytes(pages / sim::kStreamFileName); },
             .pageFolder = pages};
 }
