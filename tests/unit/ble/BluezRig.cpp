@@ -5,11 +5,35 @@
 #include "ble/sim/PrinterOutput.h"
 #include "ble/sim/VirtualPrinter.h"
 #include "support/PrivateBus.h"
-#include "support/TestFiles.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <thread>
 
 namespace ble::test {
+
+namespace {
+
+// The fake reads its control FIFO on a thread of its own, so a line could otherwise take
+// effect after the central's next call: the lever returns once the fake has read the line,
+// and a moment later, when it has been applied.
+void sendControlLine(const std::string& fifo, const std::string& line) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot open the fake's control FIFO " + fifo);
+    const std::string text = line + "\n";
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    int unread = 0;
+    for (int i = 0; i < 2000 && ::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ::close(fd);
+    if (!written) throw std::runtime_error("cannot write to the fake's control FIFO");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+}  // namespace
 
 RadioRig makeBluezRig(asio::io_context& mainQueue, const std::filesystem::path& outputFolder) {
     return makeBluezRig(mainQueue, outputFolder, {});
@@ -30,7 +54,7 @@ RadioRig makeBluezRig(asio::io_context& mainQueue, const std::filesystem::path& 
     auto central = bluez::openBluezCentral(mainQueue, {});
     if (!central) throw std::runtime_error("no central on the private bus");
     // Each lever holds the bus, so that it lives as long as the rig.
-    auto order = [bus, control](const std::string& line) { pbtest::writeFile(control, line + "\n"); };
+    auto order = [bus, control](const std::string& line) { sendControlLine(control, line); };
     const auto pages = outputFolder / sim::folderNameForPrinter(printer);
     return {.central = central, .printerName = printer, .advertisingInterval = interval * 4,
             .setPowered = [order](bool on) { order(on ? "power on" : "power off"); },
