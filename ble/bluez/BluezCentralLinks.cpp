@@ -59,7 +59,9 @@ void BluezCentral::deviceSeen(const std::string& path, const Properties& propert
     if (scanWanted_.load()) reportDiscovery(device, rssi.value_or(kUnknownRssi));
 }
 
+// A device linked to this process is not reported: it advertises no more.
 void BluezCentral::reportDiscovery(const std::shared_ptr<BluezPeripheral>& device, int rssi) {
+    if (device->state() != PeripheralState::disconnected) return;
     post([device, rssi, generation = scanGeneration_.load()](BluezCentral& c) {
         if (generation != c.scanGeneration_.load() || !c.scanWanted_.load()) return;
         if (auto delegate = c.delegate()) delegate->didDiscoverPeripheral(c, device, rssi);
