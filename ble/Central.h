@@ -1,5 +1,6 @@
 // The Bluetooth LE central role the agent is written against: radio state, scanning and
-// connections. Implementations: ble/sim/ (simulated radio) and the unavailable radio.
+// connections. Implementations: ble/bluez/ (BlueZ over D-Bus), ble/sim/ (simulated radio) and the
+// unavailable radio.
 #pragma once
 
 #include "ble/BleTypes.h"
