@@ -8,7 +8,6 @@
 
 #include <unistd.h>
 
-#include <filesystem>
 #include <memory>
 
 #include <string>
@@ -27,8 +26,7 @@ protected:
         if (::access("/usr/bin/dbus-send", X_OK) != 0) GTEST_SKIP() << "dbus-send is not installed (package dbus-bin)";
         bus_ = std::make_unique<PrivateBus>(
             PB_FAKE_BLUEZ_PATH,
-            std::vector<std::string>{"QUORVEL_SIM_PRINTERS=" + kPrinter, "QUORVEL_SIM_OUT=" + out_.path,
-                                     "QUORVEL_SIM_CONTROL=" + out_.path + "/control"},
+            std::vector<std::string>{"QUORVEL_SIM_PRINTERS=" + kPrinter},
             std::vector<std::string>{"--restart-pause", "300"});
     }
 
@@ -53,7 +51,6 @@ protected:
     std::string property(const std::string& path, const std::string& interface, const std::string& name) {
         return call("org.bluez", path, "org.freedesktop.DBus.Properties.Get", {"string:" + interface, "string:" + name});
     }
-    void control(const std::string& line) { writeFile(out_.path + "/control", line + "\n"); }
     // The printer's device path, read from the tree; empty when it is not there.
     std::string devicePath() {
         const std::string tree = managedObjects();
@@ -61,13 +58,6 @@ protected:
         return at == std::string::npos ? "" : tree.substr(at + 13, kAdapter.size() + 22);
     }
 
-    struct Folder {
-        std::string path = [] {
-            std::string pattern = "/tmp/pb-fake-out-XXXXXX";
-            return std::string(::mkdtemp(pattern.data()));
-        }();
-        ~Folder() { std::filesystem::remove_all(path); }
-    } out_;
     std::unique_ptr<PrivateBus> bus_;
 };
 
@@ -94,7 +84,7 @@ TEST_F(FakeBluezTest, ConnectionPowerAndRestart) {
     EXPECT_NE(property(device, "org.bluez.Device1", "ServicesResolved").find("true"), std::string::npos);
     EXPECT_NE(managedObjects().find("0000ff00-0000-1000-8000-00805f9b34fb"), std::string::npos);
 
-    control("power off");
+    bus_->control("power off");
     ASSERT_TRUE(waitUntil([&] { return property(kAdapter, "org.bluez.Adapter1", "Powered").find("false") != std::string::npos; }, 3s));
     EXPECT_NE(property(device, "org.bluez.Device1", "Connected").find("false"), std::string::npos);
     EXPECT_EQ(managedObjects().find("0000ff00"), std::string::npos) << "the GATT objects outlived the link";
@@ -102,7 +92,7 @@ TEST_F(FakeBluezTest, ConnectionPowerAndRestart) {
 
     const std::string owner = bluezOwner();
     ASSERT_NE(owner.find("string \":"), std::string::npos) << owner;
-    control("restart");
+    bus_->control("restart");
     EXPECT_TRUE(waitUntil([&] { return bluezOwner().rfind("ERROR", 0) == 0; }, 3s)) << "the name was not given up";
     EXPECT_TRUE(waitUntil([&] { const auto now = bluezOwner(); return now.rfind("ERROR", 0) != 0 && now != owner; }, 3s))
         << bus_->fakeLog();
