@@ -171,14 +171,26 @@ void PrivateBus::stopAll() {
 
 std::string PrivateBus::fakeLog() const { return readFile(folder_ + "/fake-bluez.log"); }
 
-// Non-blocking, so that a fake that died fails the test instead of hanging it.
+// Non-blocking, so that a fake that died fails the test instead of hanging it. The FIFO is
+// read on a thread of the fake's own; waiting for the log line keeps a lever in order with
+// the bus calls that follow it.
 void PrivateBus::control(const std::string& line) const {
+    const std::string taken = "fake bluez: control: \"" + line + "\"";
+    auto count = [&] {
+        const std::string log = fakeLog();
+        std::size_t n = 0;
+        for (auto at = log.find(taken); at != std::string::npos; at = log.find(taken, at + 1)) ++n;
+        return n;
+    };
+    const std::size_t before = count();
     const int fd = ::open(controlFifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) throw std::runtime_error("the fake's control FIFO " + controlFifo_ + " has no reader");
     const std::string text = line + "\n";
     const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ::close(fd);
     if (!written) throw std::runtime_error("the control line \"" + line + "\" could not be written");
+    if (!waitUntil([&] { return count() > before; }, std::chrono::seconds(5)))
+        throw std::runtime_error("the fake did not take the control line \"" + line + "\": " + fakeLog());
 }
 
 }  // namespace pbtest

@@ -31,8 +31,9 @@ public:
     std::string fakeLog() const;
     // Where the printers print (one sub-folder each, as the simulated radio's).
     const std::string& outputFolder() const { return output_; }
-    // Writes one control line (see ble/sim/ControlCommand.h) to the fake; throws
-    // std::runtime_error when nobody reads the FIFO.
+    // Writes one control line (see ble/sim/ControlCommand.h) to the fake and returns once the
+    // fake has taken it (its log says so); throws std::runtime_error when nobody reads the
+    // FIFO or the line is not taken within 5 s.
     void control(const std::string& line) const;
 
 private:

@@ -47,7 +47,7 @@ public:
 
     // Test controls.
     void setInRange(bool inRange);
-    void dropLink();
+    void dropLink(const std::string& why = "the link was lost");
     void failNextConnection() { ++failuresToCome_; }
     void setGrantingCredits(bool granting) { printer_->setGrantingCredits(granting); }
     void setRate(std::uint64_t bytesPerSecond) { pace_.setRate(bytesPerSecond); }
@@ -99,6 +99,7 @@ private:
     std::uint64_t linkGeneration_ = 0;  // notifications of an ended link are dropped
     std::uint64_t oversizedLogged_ = 0;
     std::optional<sdbus::Result<>> pendingConnect_;
+    std::chrono::steady_clock::time_point connectDeadline_{};  // a printer out of range is given up then
     asio::steady_timer connectTimer_;
     asio::steady_timer nameTimer_;
     std::unique_ptr<PrinterGattTree> gatt_;
