@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -133,6 +134,17 @@ PrivateBus::PrivateBus(const std::string& fakeProgram, const std::vector<std::st
         if (address_.empty()) throw std::runtime_error("the private bus did not start: " + readFile(folder_ + "/bus.log"));
 
         std::vector<std::string> fakeEnvironment = environment;
+        output_ = folder_ + "/out";
+        controlFifo_ = folder_ + "/control";
+        const std::pair<const char*, std::string*> defaults[] = {{"QUORVEL_SIM_OUT=", &output_},
+                                                                 {"QUORVEL_SIM_CONTROL=", &controlFifo_}};
+        for (const auto& [variable, value] : defaults) {
+            const std::string prefix = variable;
+            const auto given = std::find_if(environment.begin(), environment.end(),
+                                            [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+            if (given != environment.end()) *value = given->substr(prefix.size());
+            else fakeEnvironment.push_back(prefix + *value);
+        }
         fakeEnvironment.push_back(addressSetting());
         std::vector<std::string> argv{fakeProgram};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -158,5 +170,27 @@ void PrivateBus::stopAll() {
 }
 
 std::string PrivateBus::fakeLog() const { return readFile(folder_ + "/fake-bluez.log"); }
+
+// Non-blocking, so that a fake that died fails the test instead of hanging it. The FIFO is
+// read on a thread of the fake's own; waiting for the log line keeps a lever in order with
+// the bus calls that follow it.
+void PrivateBus::control(const std::string& line) const {
+    const std::string taken = "fake bluez: control: \"" + line + "\"";
+    auto count = [&] {
+        const std::string log = fakeLog();
+        std::size_t n = 0;
+        for (auto at = log.find(taken); at != std::string::npos; at = log.find(taken, at + 1)) ++n;
+        return n;
+    };
+    const std::size_t before = count();
+    const int fd = ::open(controlFifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("the fake's control FIFO " + controlFifo_ + " has no reader");
+    const std::string text = line + "\n";
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    if (!written) throw std::runtime_error("the control line \"" + line + "\" could not be written");
+    if (!waitUntil([&] { return count() > before; }, std::chrono::seconds(5)))
+        throw std::runtime_error("the fake did not take the control line \"" + line + "\": " + fakeLog());
+}
 
 }  // namespace pbtest

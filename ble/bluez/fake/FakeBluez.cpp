@@ -119,6 +119,7 @@ void FakeBluez::applyControlLine(const std::string& line) {
         if (++controlComplaints_ <= kMaxControlComplaints) log("control line " + quoted(line) + " ignored: " + why);
         return;
     }
+    log("control: " + quoted(line));
     switch (command->verb) {
     case sim::ControlCommand::Verb::restart: return restart();
     case sim::ControlCommand::Verb::powerOff:

@@ -151,12 +151,15 @@ void FakeDevice::clientLeft(const std::string& busName) {
 
 void FakeDevice::setInRange(bool inRange) {
     inRange_ = inRange;
-    if (!inRange) return endLink("the printer went out of range", true);
+    if (!inRange) return dropLink("the printer went out of range");
     // A connection waiting for the printer completes soon after it is back.
-    if (pendingConnect_) armConnection(options_.connectDelay, false);
+    if (pendingConnect_) armConnection(options_.connectDelay);
 }
 
-void FakeDevice::dropLink() { endLink("the link was lost", true); }
+// A link that ends on the printer's side; a connection under way goes on.
+void FakeDevice::dropLink(const std::string& why) {
+    if (connected_) endLink(why, true);
+}
 
 // Checks in the order the service makes them: power, an existing link, a connection under
 // way, then discovery, which aborts LE connections.
@@ -169,28 +172,33 @@ void FakeDevice::connect(sdbus::Result<>&& result) {
         return result.returnError(failedError(kLocalAbort));
     }
     pendingConnect_ = std::move(result);
-    const bool fail = failuresToCome_ > 0;
-    if (fail) --failuresToCome_;
-    armConnection(inRange_ || fail ? options_.connectDelay : options_.connectTimeout, fail);
+    connectDeadline_ = std::chrono::steady_clock::now() + options_.connectTimeout;
+    pendingFails_ = failuresToCome_ > 0;
+    if (pendingFails_) --failuresToCome_;
+    armConnection(inRange_ || pendingFails_ ? options_.connectDelay : options_.connectTimeout);
 }
 
-void FakeDevice::armConnection(std::chrono::milliseconds delay, bool fail) {
+void FakeDevice::armConnection(std::chrono::milliseconds delay) {
     connectTimer_.expires_after(delay);
-    connectTimer_.async_wait([weak = weak_from_this(), fail](const std::error_code& error) {
+    connectTimer_.async_wait([weak = weak_from_this()](const std::error_code& error) {
         auto self = weak.lock();
-        if (!error && self) self->connectionDue(fail);
+        if (!error && self) self->connectionDue();
     });
 }
 
 // An asked-for failure is the common one on the air: the link comes up and is aborted at
 // once, so Connected flips to true and back before Connect fails.
-void FakeDevice::connectionDue(bool fail) {
+void FakeDevice::connectionDue() {
     if (!pendingConnect_ || !bus_) return;
-    if (fail) {
+    if (pendingFails_) {
         changed({{"Connected", true}});
         changed({{"Connected", false}});
         failPending("the link was aborted as it came up (as asked)");
     } else if (!inRange_) {
+        // It left while the connection was under way: the attempt waits out its time.
+        const auto now = std::chrono::steady_clock::now();
+        if (now < connectDeadline_)
+            return armConnection(std::chrono::ceil<std::chrono::milliseconds>(connectDeadline_ - now));
         failPending("the printer did not answer (out of range)");
     } else {
         establishLink();
@@ -273,7 +281,7 @@ bool FakeDevice::written(const Uuid& characteristic, const Bytes& value) {
         asio::post(io_, [weak = weak_from_this(), generation = linkGeneration_] {
             auto self = weak.lock();
             if (!self || self->linkGeneration_ != generation) return;
-            self->endLink("the printer dropped the link", true);
+            self->dropLink("the printer dropped the link");
             if (self->bus_) self->bus_->wake();
         });
     return true;

@@ -47,7 +47,7 @@ public:
 
     // Test controls.
     void setInRange(bool inRange);
-    void dropLink();
+    void dropLink(const std::string& why = "the link was lost");
     void failNextConnection() { ++failuresToCome_; }
     void setGrantingCredits(bool granting) { printer_->setGrantingCredits(granting); }
     void setRate(std::uint64_t bytesPerSecond) { pace_.setRate(bytesPerSecond); }
@@ -65,8 +65,8 @@ private:
     void changed(const PropertyMap& properties, const std::vector<std::string>& invalidated = {});
     void connect(sdbus::Result<>&& result);
     void disconnect();
-    void armConnection(std::chrono::milliseconds delay, bool fail);
-    void connectionDue(bool fail);
+    void armConnection(std::chrono::milliseconds delay);
+    void connectionDue();
     void establishLink();
     void failPending(const std::string& why);
     // Ends the link (and a pending connection). `announce`: the clients are told.
@@ -99,6 +99,8 @@ private:
     std::uint64_t linkGeneration_ = 0;  // notifications of an ended link are dropped
     std::uint64_t oversizedLogged_ = 0;
     std::optional<sdbus::Result<>> pendingConnect_;
+    bool pendingFails_ = false;  // the connection under way was asked to fail
+    std::chrono::steady_clock::time_point connectDeadline_{};  // a printer out of range is given up then
     asio::steady_timer connectTimer_;
     asio::steady_timer nameTimer_;
     std::unique_ptr<PrinterGattTree> gatt_;

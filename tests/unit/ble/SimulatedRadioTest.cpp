@@ -199,7 +199,7 @@ TEST(SimulatedRadio, ControlFifoIsMadePrivateAndAnythingElseAtItsPathIsRefused) 
 }
 
 // Lines come through a real FIFO from writers that come and go, a line split across writes.
-TEST_F(SimulatedRadioTest, ControlFifoLinesMovePrintersOutOfRangeBackDropLinksAndSetRates) {
+TEST_F(SimulatedRadioTest, ControlFifoLinesMovePrintersDropLinksSetRatesFailConnectionsAndPower) {
     const std::string control = (folder_.path / "control").string();
     ASSERT_FALSE(pb::makeFifo(control, 0644));  // one already there is reused
     start({{"A", {}}, {"B", {.bufferChunks = 2, .bytesPerSecond = 1}}}, control);
@@ -228,6 +228,15 @@ TEST_F(SimulatedRadioTest, ControlFifoLinesMovePrintersOutOfRangeBackDropLinksAn
     EXPECT_EQ(stats("B").bytesConsumed, 0u);
     send("rate B 0\n");
     EXPECT_TRUE(waitFor([&] { return stats("B").bytesConsumed == 20; }));
+
+    // The radio's own lines, in order: a failure asked for waits for the next connection.
+    send("fail A\npower off\nrestart\n");
+    ASSERT_TRUE(waitFor([&] { return stateIs(CentralState::poweredOff); }));
+    EXPECT_EQ(logged("\"restart\" is not supported"), 1u);
+    send("power on\n");
+    ASSERT_TRUE(waitFor([&] { return stateIs(CentralState::poweredOn); }));
+    call([&] { central_->connect(a); });
+    EXPECT_TRUE(waitFor([&] { return recorder_->count(Kind::failToConnect) == 1; }));
 
     // Each bad line is one log line (a blank one asks nothing).
     send("fly A\nrate B fast\nleave Nobody\n" + std::string(2000, 'x') + "\n\n");
