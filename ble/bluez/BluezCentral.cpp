@@ -40,6 +40,13 @@ void BluezCentral::log(const std::string& line) const {
 }
 
 void BluezCentral::start() {
+    // Without a bus there is no radio: links end and the state is unknown from then on.
+    bus_.setFailureHandler([weak = weak_from_this()](const std::string& why) {
+        auto c = std::static_pointer_cast<BluezCentral>(weak.lock());
+        if (!c) return;
+        c->log("BlueZ: the system bus connection was lost (" + why + "); Bluetooth is unavailable");
+        c->bluezGone("the system bus connection was lost");
+    });
     watchSignals();
     bus_.start();
     readTree();

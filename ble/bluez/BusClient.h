@@ -33,6 +33,10 @@ public:
     BusClient& operator=(const BusClient&) = delete;
 
     void start() { loop_->start(); }
+    // Called once if the connection fails (the bus went away); calls fail from then on.
+    void setFailureHandler(std::function<void(const std::string& why)> handler) {
+        loop_->setFailureHandler(std::move(handler));
+    }
 
     // Sends a method call; the handler runs on the main queue when the reply, an error or the
     // time-out comes (never inline).
