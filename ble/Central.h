@@ -1,5 +1,6 @@
 // The Bluetooth LE central role the agent is written against: radio state, scanning and
-// connections. Implementations: ble/sim/ (simulated radio) and the unavailable radio.
+// connections. Implementations: ble/bluez/ (BlueZ over D-Bus), ble/sim/ (simulated radio) and the
+// unavailable radio.
 #pragma once
 
 #include "ble/BleTypes.h"
@@ -22,7 +23,9 @@ namespace ble {
 // - The delegate is held weakly; set it before the main queue runs to see the first state
 //   report. Setting a delegate while the state is known also reports that state once.
 // - Scans report every advertisement of every device, repeats included, without a service
-//   filter. After stopScan() returns, no discovery callback is delivered.
+//   filter (on BlueZ: each time BlueZ reports the device, which it does for a change of
+//   signal strength or advertising data rather than for each packet). After stopScan()
+//   returns, no discovery callback is delivered.
 // - When the radio powers off, each connected or connecting peripheral gets didDisconnect
 //   (with an error) before the didUpdateState that reports poweredOff.
 // - Destroying the central drops callbacks not yet delivered; it must happen on the main

@@ -1,7 +1,8 @@
-// The one place that knows every radio: picks the simulated or the unavailable central.
+// The one place that knows every radio: picks BlueZ, the simulated or the unavailable central.
 #include "ble/CentralFactory.h"
 
 #include "ble/UnavailableCentral.h"
+#include "ble/bluez/BluezRadio.h"
 #include "ble/sim/SimulatedCentral.h"
 
 #include <charconv>
@@ -50,6 +51,8 @@ void readCount(const EnvironmentLookup& environment, const LogFunction& log, con
     apply(*value);
 }
 
+}  // namespace
+
 void readSimulatorSettings(const EnvironmentLookup& environment, const LogFunction& log, RadioConfig& config) {
     if (const auto printers = environment(kSimPrintersVariable)) config.simPrinters = splitPrinterNames(*printers);
     if (config.simPrinters.empty()) logLine(log, "Simulated radio: QUORVEL_SIM_PRINTERS names no printer");
@@ -81,7 +84,11 @@ void readSimulatorSettings(const EnvironmentLookup& environment, const LogFuncti
         config.simControl = std::string(trim(*control));
 }
 
-}  // namespace
+std::optional<std::string> processEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
 
 std::vector<std::string> splitPrinterNames(std::string_view list) {
     std::vector<std::string> names;
@@ -109,7 +116,10 @@ RadioConfig readRadioConfig(const EnvironmentLookup& environment, const LogFunct
 }
 
 std::shared_ptr<Central> makeCentral(asio::io_context& mainQueue, const RadioConfig& config, LogFunction log) {
-    if (config.kind == RadioKind::bluez) return std::make_shared<UnavailableCentral>(mainQueue, log);
+    if (config.kind == RadioKind::bluez) {
+        if (auto central = bluez::openBluezCentral(mainQueue, log)) return central;
+        return std::make_shared<UnavailableCentral>(mainQueue, log);
+    }
     sim::SimulatedRadioSettings settings;
     for (const std::string& name : config.simPrinters) settings.printers.push_back({name, config.simPrinterSettings});
     settings.outputFolder = config.simOutput;
@@ -119,13 +129,7 @@ std::shared_ptr<Central> makeCentral(asio::io_context& mainQueue, const RadioCon
 }
 
 std::shared_ptr<Central> makeCentral(asio::io_context& mainQueue, LogFunction log) {
-    const RadioConfig config = readRadioConfig(
-        [](const char* name) -> std::optional<std::string> {
-            const char* value = std::getenv(name);
-            if (value == nullptr) return std::nullopt;
-            return std::string(value);
-        },
-        log);
+    const RadioConfig config = readRadioConfig(processEnvironment, log);
     return makeCentral(mainQueue, config, std::move(log));
 }
 

@@ -46,6 +46,13 @@ using EnvironmentLookup = std::function<std::optional<std::string>(const char* n
 // Reads the radio choice. Malformed values are logged and replaced by defaults.
 RadioConfig readRadioConfig(const EnvironmentLookup& environment, const LogFunction& log);
 
+// Reads the QUORVEL_SIM_* variables into `config` (printers, output, control FIFO, printer
+// settings), whichever radio serves them. Malformed values are logged and left at their defaults.
+void readSimulatorSettings(const EnvironmentLookup& environment, const LogFunction& log, RadioConfig& config);
+
+// This process's environment.
+std::optional<std::string> processEnvironment(const char* name);
+
 // Splits a comma-separated list, trims blanks around each name and skips empty ones.
 std::vector<std::string> splitPrinterNames(std::string_view list);
 

@@ -37,6 +37,8 @@ public:
     // The advertised name; empty when the device advertises none.
     std::optional<std::string> name() const;
     PeripheralState state() const { return state_.load(); }
+    // The device's Bluetooth address, when the radio knows one ("AA:BB:CC:DD:EE:FF").
+    virtual std::optional<std::string> address() const { return std::nullopt; }
 
     void setDelegate(std::weak_ptr<PeripheralDelegate> delegate);
     std::shared_ptr<PeripheralDelegate> delegate() const;

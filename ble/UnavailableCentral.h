@@ -10,7 +10,7 @@ namespace ble {
 class UnavailableCentral : public Central {
 public:
     static constexpr std::string_view kLogLine =
-        "No Bluetooth radio is available: this build has no BlueZ support yet; "
+        "No Bluetooth radio is available: the system bus cannot be reached; "
         "set QUORVEL_BLE=sim to use the simulated radio.";
 
     UnavailableCentral(asio::io_context& mainQueue, const LogFunction& log);

@@ -14,12 +14,14 @@
 #include "quorvel/PellBluetoothBackend.h"
 #include "quorvel/PrinterChecker.h"
 #include "quorvel/PrinterJobs.h"
+#include "quorvel/PrinterListing.h"
 
 #include <asio.hpp>
 
 #include <clocale>
 #include <csignal>
 #include <memory>
+#include <string_view>
 
 using namespace quorvel;
 
@@ -59,10 +61,33 @@ DispatcherActions dispatcherActions(PellBluetoothBackend& backend, Bidirectional
     };
 }
 
+// `--list`: the whitelisted printers in range, on standard output; the radio's lines go to
+// the log file and standard error.
+int listPrinters()
+{
+    pb::MainQueue& mainQueue = pb::MainQueue::shared();
+    static Logger quietLogger(pb::rootedPath(pb::kAgentLogPath), [] { return true; }, stderr);
+    auto central = ble::makeCentral(mainQueue.context(), [](std::string_view line) { quietLogger.log(line); });
+    auto listing = std::make_shared<PrinterListing>(mainQueue.context(), stdout, [&mainQueue] { mainQueue.stop(0); });
+    listing->start(central);
+    return mainQueue.run();
+}
+
+bool wantsList(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--list")
+            return true;
+    return false;
+}
+
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (wantsList(argc, argv))
+        pb::exitProcess(listPrinters());
+
     // A backend that goes away while a reply is written must give a write error, not end us.
     std::signal(SIGPIPE, SIG_IGN);
     std::setlocale(LC_TIME, "");

@@ -8,7 +8,7 @@ packages=(
   libcups2-dev libasio-dev libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  dbus-daemon libsdbus-c++-dev
+  dbus-daemon dbus-bin libsdbus-c++-dev
   cups-client lintian man-db python3
 )
 

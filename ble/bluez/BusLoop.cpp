@@ -1,5 +1,7 @@
 #include "ble/bluez/BusLoop.h"
 
+#include <sdbus-c++/Error.h>
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -66,11 +68,17 @@ void BusLoop::stop() {
 
 void BusLoop::processAndRearm() {
     if (stopped_) return;
-    // Each call handles at most one message; drain them all before waiting again.
-    while (connection_->processPendingRequest()) {
-        if (stopped_) return;
+    // Each call handles at most one message; drain them all before waiting again. A broken
+    // connection throws: it must not escape into the io_context and end the process.
+    try {
+        while (connection_->processPendingRequest()) {
+            if (stopped_) return;
+        }
+        arm();
+    } catch (const sdbus::Error& e) {
+        stop();
+        if (onFailure_) onFailure_(e.getName() + ": " + e.getMessage());
     }
-    arm();
 }
 
 void BusLoop::arm() {

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace ble::bluez {
 
@@ -28,6 +29,9 @@ public:
     void wake();
     // Stops waiting; pending messages stay unhandled. The connection lives until destruction.
     void stop();
+    // Called (on the context's thread) when the connection fails, e.g. the bus went away; the
+    // loop has stopped by then.
+    void setFailureHandler(std::function<void(const std::string& why)> handler) { onFailure_ = std::move(handler); }
 
 private:
     BusLoop(asio::io_context& context, std::unique_ptr<sdbus::IConnection> connection);
@@ -41,6 +45,7 @@ private:
     bool stopped_ = false;
     bool wakePosted_ = false;
     unsigned generation_ = 0;  // a wait armed before the latest re-arm is stale
+    std::function<void(const std::string& why)> onFailure_;
 };
 
 }  // namespace ble::bluez

@@ -18,28 +18,56 @@ std::string_view trim(std::string_view text) {
     return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-constexpr std::array<std::pair<std::string_view, ControlCommand::Verb>, 4> kVerbs{{
+// Two-word verbs are matched first as a whole.
+constexpr std::array<std::pair<std::string_view, ControlCommand::Verb>, 10> kVerbs{{
+    {"credits stop", ControlCommand::Verb::stopCredits},
+    {"credits resume", ControlCommand::Verb::resumeCredits},
+    {"power off", ControlCommand::Verb::powerOff},
+    {"power on", ControlCommand::Verb::powerOn},
     {"leave", ControlCommand::Verb::leave},
     {"return", ControlCommand::Verb::comeBack},
     {"drop", ControlCommand::Verb::drop},
     {"rate", ControlCommand::Verb::rate},
+    {"fail", ControlCommand::Verb::failNextConnection},
+    {"restart", ControlCommand::Verb::restart},
 }};
+
+// Splits the first word off `text`: returns it and leaves the trimmed rest in `text`.
+std::string_view takeWord(std::string_view& text) {
+    const auto space = text.find_first_of(kBlanks);
+    const std::string_view word = text.substr(0, space);
+    text = space == std::string_view::npos ? std::string_view{} : trim(text.substr(space));
+    return word;
+}
 
 }  // namespace
 
 std::optional<ControlCommand> ControlCommand::parse(std::string_view line, std::string& why) {
-    line = trim(line);
-    const auto space = line.find_first_of(kBlanks);
-    const std::string_view verb = line.substr(0, space);
-    std::string_view rest = space == std::string_view::npos ? std::string_view{} : trim(line.substr(space));
+    std::string_view rest = trim(line);
+    const std::string_view first = takeWord(rest);
+    std::string_view afterSecond = rest;
+    const std::string_view second = takeWord(afterSecond);
+    const std::string twoWords = std::string(first) + " " + std::string(second);
 
     ControlCommand command;
-    const auto known = std::find_if(kVerbs.begin(), kVerbs.end(), [&](const auto& v) { return v.first == verb; });
+    auto known = std::find_if(kVerbs.begin(), kVerbs.end(), [&](const auto& v) { return v.first == twoWords; });
+    if (known != kVerbs.end()) {
+        rest = afterSecond;
+    } else {
+        known = std::find_if(kVerbs.begin(), kVerbs.end(), [&](const auto& v) { return v.first == first; });
+    }
     if (known == kVerbs.end()) {
         why = "unknown command";
         return std::nullopt;
     }
     command.verb = known->second;
+    if (command.forRadio()) {
+        if (!rest.empty()) {
+            why = "this command names no printer";
+            return std::nullopt;
+        }
+        return command;
+    }
     if (command.verb == Verb::rate) {
         const auto lastBlank = rest.find_last_of(kBlanks);
         const std::string_view number = lastBlank == std::string_view::npos ? rest : rest.substr(lastBlank + 1);

@@ -311,6 +311,7 @@ void SimulatedCentral::applyControlLine(const std::string& line) {
     std::string why;
     const auto command = ControlCommand::parse(line, why);
     if (!command) return complainAboutControl("control line " + quoted(line) + " ignored: " + why);
+    if (command->forRadio()) return applyToRadio(*command);
     const auto found = device(command->printer);
     if (!found) return complainAboutControl("control line " + quoted(line) + " ignored: no device of that name");
     apply(*command, found);
@@ -322,6 +323,22 @@ void SimulatedCentral::apply(const ControlCommand& command, const std::shared_pt
     case ControlCommand::Verb::comeBack: return changeRange(device, true);
     case ControlCommand::Verb::drop: return loseLink(device);
     case ControlCommand::Verb::rate: return device->setRate(command.bytesPerSecond);
+    case ControlCommand::Verb::failNextConnection: return device->failConnections(1);
+    case ControlCommand::Verb::stopCredits:
+    case ControlCommand::Verb::resumeCredits:
+        if (device->printer()) device->printer()->setGrantingCredits(command.verb == ControlCommand::Verb::resumeCredits);
+        return;
+    case ControlCommand::Verb::powerOff:
+    case ControlCommand::Verb::powerOn:
+    case ControlCommand::Verb::restart: return applyToRadio(command);
+    }
+}
+
+void SimulatedCentral::applyToRadio(const ControlCommand& command) {
+    switch (command.verb) {
+    case ControlCommand::Verb::powerOff: return setPowered(false);
+    case ControlCommand::Verb::powerOn: return setPowered(true);
+    default: return log("simulated radio: \"restart\" is not supported (there is no Bluetooth service to restart)");
     }
 }
 

@@ -112,6 +112,7 @@ private:
     void changeRange(const std::shared_ptr<SimulatedPeripheral>& device, bool inRange);
     void loseLink(const std::shared_ptr<SimulatedPeripheral>& device);
     void apply(const ControlCommand& command, const std::shared_ptr<SimulatedPeripheral>& device);
+    void applyToRadio(const ControlCommand& command);
     void complainAboutControl(const std::string& problem);
     void log(const std::string& line) const;
 

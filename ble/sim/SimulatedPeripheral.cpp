@@ -2,6 +2,7 @@
 #include "ble/sim/SimulatedPeripheral.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace ble::sim {
 
@@ -45,6 +46,20 @@ void SimulatedPeripheral::post(std::function<void(SimulatedPeripheral&)> work) {
     asio::post(mainQueue_, [weak = weak_from_this(), work = std::move(work)] {
         if (auto peripheral = weak.lock()) work(static_cast<SimulatedPeripheral&>(*peripheral));
     });
+}
+
+std::optional<std::string> SimulatedPeripheral::address() const {
+    const auto name = this->name();
+    if (!name) return std::nullopt;
+    std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a
+    for (const char c : *name) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+    char text[18];
+    // The two top bits set: a static random address, which no real device's public one is.
+    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", static_cast<unsigned>((hash >> 40) & 0xFF) | 0xC0,
+                  static_cast<unsigned>((hash >> 32) & 0xFF), static_cast<unsigned>((hash >> 24) & 0xFF),
+                  static_cast<unsigned>((hash >> 16) & 0xFF), static_cast<unsigned>((hash >> 8) & 0xFF),
+                  static_cast<unsigned>(hash & 0xFF));
+    return std::string(text);
 }
 
 void SimulatedPeripheral::discoverServices(const std::vector<Uuid>& serviceUuids) {

@@ -30,6 +30,8 @@ public:
     SimulatedPeripheral(asio::io_context& mainQueue, std::optional<std::string> name);
     ~SimulatedPeripheral() override;
 
+    // Made up from the name, so that it stays the same from run to run; none without a name.
+    std::optional<std::string> address() const override;
     void discoverServices(const std::vector<Uuid>& serviceUuids) override;
     void discoverCharacteristics(const std::shared_ptr<Service>& service) override;
     void readValue(const std::shared_ptr<Characteristic>& characteristic) override;

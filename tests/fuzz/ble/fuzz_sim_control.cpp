@@ -25,6 +25,12 @@ static std::string written(const ControlCommand& command)
     case ControlCommand::Verb::comeBack: return "return " + command.printer;
     case ControlCommand::Verb::drop: return "drop " + command.printer;
     case ControlCommand::Verb::rate: return "rate " + command.printer + " " + std::to_string(command.bytesPerSecond);
+    case ControlCommand::Verb::failNextConnection: return "fail " + command.printer;
+    case ControlCommand::Verb::stopCredits: return "credits stop " + command.printer;
+    case ControlCommand::Verb::resumeCredits: return "credits resume " + command.printer;
+    case ControlCommand::Verb::powerOff: return "power off";
+    case ControlCommand::Verb::powerOn: return "power on";
+    case ControlCommand::Verb::restart: return "restart";
     }
     return {};
 }
@@ -42,9 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(command.has_value() == why.empty(), "a refusal without a reason, or a reason for a command");
         if (!command)
             continue;
-        require(!command->printer.empty(), "a command without a printer");
-        require(command->printer.find_first_of(" \t\r", 0) != 0 &&
-                    command->printer.find_last_of(" \t\r") != command->printer.size() - 1,
+        require(command->printer.empty() == command->forRadio(), "a printer's command without a printer, or a radio's with one");
+        require(command->printer.empty() || (command->printer.find_first_of(" \t\r", 0) != 0 &&
+                                             command->printer.find_last_of(" \t\r") != command->printer.size() - 1),
                 "a printer name with blanks around it");
         std::string again;
         const auto reread = ControlCommand::parse(written(*command), again);

@@ -1,6 +1,7 @@
 // Backend, agent and the simulated printer as real processes: a filtered job that waits for
 // its printer, a link lost mid-job and a printer that stops granting credits.
 #include "AgentHarness.h"
+#include "support/PrivateBus.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,22 @@ TEST(AgentChain, AFilteredJobSentBeforeItsPrinterIsConnectedIsPrintedWholeOnceIt
     EXPECT_LT(run.elapsed(), 20s);
     EXPECT_TRUE(agent.logHas("Job kept until KRV38-A1 is connected"));
     EXPECT_TRUE(agent.logHas("Sending the job kept for KRV38-A1 to KRV38-A1"));
+    ASSERT_TRUE(waitUntil([&] { return root.printed(kPrinter).size() >= readFile(job).size(); }, 10s));
+    EXPECT_TRUE(sameBytes(root.printed(kPrinter), readFile(job)));
+}
+
+// The same chain on the BlueZ radio, through a private bus served by the fake service: the
+// printer is found by its name, connected and sent the job whole.
+TEST(AgentChain, AJobIsPrintedWholeThroughBlueZ) {
+    TempRoot root;
+    root.setQueues({});
+    pbtest::PrivateBus bus(PB_FAKE_BLUEZ_PATH, {"QUORVEL_SIM_PRINTERS=" + std::string(kPrinter),
+                                                "QUORVEL_SIM_OUT=" + root.path("/out")}, {"--late-names"});
+    Agent agent(root, kPrinter, {"QUORVEL_BLE=bluez", bus.addressSetting()});
+    ASSERT_TRUE(agent.waitForLog("BlueZ: found KRV38-A1")) << bus.fakeLog();
+    const std::string job = filteredJob(root, kPrinter, 2);
+    BackendJob run(root, kPrinter, job, 7);
+    ASSERT_EQ(run.waitExit(40s), 0) << run.output() << bus.fakeLog();
     ASSERT_TRUE(waitUntil([&] { return root.printed(kPrinter).size() >= readFile(job).size(); }, 10s));
     EXPECT_TRUE(sameBytes(root.printed(kPrinter), readFile(job)));
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <set>
 
@@ -80,6 +81,24 @@ TEST(DiscoveryFlow, APrintingQueueIsLeftAloneWhileItsPrinterGoesAndComesBack) {
     ASSERT_TRUE(waitUntil([&] { return skips() >= 2; }, 15s)) << rig.root.lpadminCalls();
     EXPECT_EQ(rig.root.restarts(), "");
     EXPECT_EQ(rig.root.lpadminCalls().find("printer-state=5"), std::string::npos) << rig.root.lpadminCalls();
+}
+
+// `quorvel --list` scans for ten seconds and prints the whitelisted printers in range with
+// their addresses, nothing else, and ends.
+TEST(DiscoveryFlow, ListPrintsTheWhitelistedPrintersInRangeWithTheirAddressesAndExits) {
+    TempRoot root;
+    const std::string out = root.path("/list.out");
+    Process list({PB_AGENT_PATH, "--list"},
+                 {"PELLBLUETOOTH_ROOT=" + root.root(), "QUORVEL_BLE=sim", "QUORVEL_SIM_PRINTERS=QMT53-C3,Lamp,HM_E7-D4"},
+                 out, "/dev/null", {}, root.path("/list.err"));
+    ASSERT_EQ(list.waitExit(20s), 0);
+    const std::regex line("(QMT53-C3|HM_E7-D4) ([0-9A-F]{2}:){5}[0-9A-F]{2}\n");
+    const std::string printed = readFile(out);
+    std::set<std::string> names;
+    for (auto match = std::sregex_iterator(printed.begin(), printed.end(), line); match != std::sregex_iterator(); ++match)
+        names.insert((*match)[1]);
+    EXPECT_EQ(names, (std::set<std::string>{"QMT53-C3", "HM_E7-D4"})) << printed;
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
 }
 
 }  // namespace

@@ -168,7 +168,8 @@ TEST_P(CentralContract, OperationsCalledFromCallbacksDeliverLater) {
     EXPECT_EQ(recorder_->count(Kind::services), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Radio, CentralContract, ::testing::Values(RadioKind{"Simulated", makeSimulatedRig}),
+INSTANTIATE_TEST_SUITE_P(Radio, CentralContract, ::testing::Values(RadioKind{"Simulated", makeSimulatedRig},
+                                                                     RadioKind{"BlueZ", makeBluezRig}),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

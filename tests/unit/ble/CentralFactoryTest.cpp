@@ -47,7 +47,7 @@ TEST(CentralFactory, ReadsTheSimulatorSettingsAndKeepsDefaultsForMalformedValues
     EXPECT_TRUE(config.simOutput.empty());
 }
 
-TEST(CentralFactory, AnythingButSimMeansBlueZAndTheUnavailableRadioSaysSoOnce) {
+TEST(CentralFactory, AnythingButSimMeansBlueZAndWithoutABusTheUnavailableRadioSaysWhy) {
     std::vector<std::string> lines;
     EXPECT_EQ(readFrom({}, lines).kind, ble::RadioKind::bluez);
     EXPECT_EQ(readFrom({{"QUORVEL_BLE", "simulator"}}, lines).kind, ble::RadioKind::bluez);
@@ -55,8 +55,15 @@ TEST(CentralFactory, AnythingButSimMeansBlueZAndTheUnavailableRadioSaysSoOnce) {
 
     asio::io_context io;
     lines.clear();
+    const char* previous = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    const std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/pb-no-bus", 1);
     auto central = makeCentral(io, RadioConfig{}, [&](std::string_view l) { lines.emplace_back(l); });
-    EXPECT_EQ(lines, (std::vector<std::string>{std::string(UnavailableCentral::kLogLine)}));
+    if (saved) ::setenv("DBUS_SYSTEM_BUS_ADDRESS", saved->c_str(), 1);
+    else ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("system bus"), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1], UnavailableCentral::kLogLine);
     auto recorder = std::make_shared<Recorder>();
     recorder->call([&] { central->setDelegate(recorder); });
     io.run();

@@ -215,6 +215,7 @@ struct RadioRig {
     std::function<void()> dropLink;
     std::function<void()> failNextConnection;
     std::function<void(bool granting)> setGrantingCredits;
+    std::function<void()> restartService;  // BlueZ only: bluetoothd restarts
     std::function<Bytes()> printedStream;  // every byte the printer got on its data characteristic
     std::filesystem::path pageFolder;      // where the printer writes page-N.png
 };
@@ -229,5 +230,10 @@ struct RadioKind {
 
 // The simulated radio with one instantly consuming printer in range.
 RadioRig makeSimulatedRig(asio::io_context& mainQueue, const std::filesystem::path& outputFolder);
+// BlueZ's central on a private bus served by the fake Bluetooth service, one printer.
+RadioRig makeBluezRig(asio::io_context& mainQueue, const std::filesystem::path& outputFolder);
+// The same with more QUORVEL_SIM_* settings ("NAME=value") for the fake's printer.
+RadioRig makeBluezRig(asio::io_context& mainQueue, const std::filesystem::path& outputFolder,
+                      const std::vector<std::string>& settings);
 
 }  // namespace ble::test

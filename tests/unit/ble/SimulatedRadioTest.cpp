@@ -172,6 +172,13 @@ TEST(ControlCommand, ParsesEachVerbAndRefusesMalformedLines) {
         {"rate Q 1e3", false, V::rate, "", 0},        {"rate Q 99999999999999999999", false, V::rate, "", 0},
         {"leave", false, V::leave, "", 0},            {"LEAVE P1", false, V::leave, "", 0},
         {"fly P1", false, V::leave, "", 0},           {"", false, V::leave, "", 0},
+        {"fail P1", true, V::failNextConnection, "P1", 0},
+        {"credits stop P1 Rig", true, V::stopCredits, "P1 Rig", 0},
+        {"credits  resume P1", true, V::resumeCredits, "P1", 0},
+        {"credits P1", false, V::leave, "", 0},       {"credits stop", false, V::leave, "", 0},
+        {"power off", true, V::powerOff, "", 0},      {"power on\r", true, V::powerOn, "", 0},
+        {"restart", true, V::restart, "", 0},         {"restart P1", false, V::leave, "", 0},
+        {"power", false, V::leave, "", 0},            {"leave power off", true, V::leave, "power off", 0},
     };
     for (const auto& c : cases) {
         std::string why;
@@ -201,6 +208,52 @@ TEST(SimulatedRadio, ControlFifoIsMadePrivateAndAnythingElseAtItsPathIsRefused) 
     EXPECT_EQ(made.st_mode & 0777, 0600u);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("/file: cannot make the FIFO"), std::string::npos) << lines[0];
+}
+
+// Lines come through a real FIFO from writers that come and go, a line split across writes.
+TEST_F(SimulatedRadioTest, ControlFifoLinesMovePrintersDropLinksSetRatesFailConnectionsAndPower) {
+    const std::string control = (folder_.path / "control").string();
+    ASSERT_FALSE(pb::makeFifo(control, 0644));  // one already there is reused
+    start({{"A", {}}, {"B", {.bufferChunks = 2, .bytesPerSecond = 1}}}, control);
+    const auto send = [&](std::string_view text) { ASSERT_FALSE(pb::writeToFifo(control, text)); };
+    const PeripheralPtr a = discover("A");
+    ASSERT_TRUE(connect(a));
+    send("lea");
+    send("ve A\n");
+    ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::disconnect) == 1; }));
+    EXPECT_TRUE(recorder_->last(Kind::disconnect)->failed);
+    // Out of range, a connection request waits for it.
+    call([&] { central_->connect(a); });
+    runFor(kInterval * 5);
+    EXPECT_EQ(std::tuple(a->state(), recorder_->count(Kind::connect)), std::tuple(PeripheralState::connecting, 1u));
+    send("return A\n");
+    ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::connect) == 2; }));
+    send("drop A\n");
+    ASSERT_TRUE(waitFor([&] { return recorder_->count(Kind::disconnect) == 2; }));
+    EXPECT_TRUE(recorder_->last(Kind::disconnect)->failed);
+
+    // B prints a byte a second, so its two chunks hold it up until its rate changes.
+    ASSERT_EQ(readyForData(discover("B")), 2);
+    write(Bytes(10, 0x0A));
+    write(Bytes(10, 0x0A));
+    runFor(kInterval * 3);
+    EXPECT_EQ(stats("B").bytesConsumed, 0u);
+    send("rate B 0\n");
+    EXPECT_TRUE(waitFor([&] { return stats("B").bytesConsumed == 20; }));
+
+    // The radio's own lines, in order: a failure asked for waits for the next connection.
+    send("fail A\npower off\nrestart\n");
+    ASSERT_TRUE(waitFor([&] { return stateIs(CentralState::poweredOff); }));
+    EXPECT_EQ(logged("\"restart\" is not supported"), 1u);
+    send("power on\n");
+    ASSERT_TRUE(waitFor([&] { return stateIs(CentralState::poweredOn); }));
+    call([&] { central_->connect(a); });
+    EXPECT_TRUE(waitFor([&] { return recorder_->count(Kind::failToConnect) == 1; }));
+
+    // Each bad line is one log line (a blank one asks nothing).
+    send("fly A\nrate B fast\nleave Nobody\n" + std::string(2000, 'x') + "\n\n");
+    ASSERT_TRUE(waitFor([&] { return logged("simulated radio: control") == 4; }));
+    EXPECT_EQ(logged("a line longer than 1024 bytes was dropped"), 1u);
 }
 
 TEST(Uuid, RendersShortUuidsAsTheirHexDigits) {

@@ -15,6 +15,7 @@ RadioRig makeSimulatedRig(asio::io_context& mainQueue, const std::filesystem::pa
             .dropLink = [sim, printer] { sim->dropLink(printer); },
             .failNextConnection = [sim, printer] { sim->failNextConnection(printer); },
             .setGrantingCredits = [sim, printer](bool granting) { sim->setGrantingCredits(printer, granting); },
+            .restartService = {},
             .printedStream = [pages] { return fileBytes(pages / sim::kStreamFileName); },
             .pageFolder = pages};
 }
