@@ -102,17 +102,21 @@ PrinterChecker::QueueList PrinterChecker::readQueueList()
     // lpstat translates its output; the device lines are what we read, and they keep their
     // form only in the C locale.
     const pb::CommandResult result = processes_.run({tools_.lpstat, {"-v"}, {pb::kCLocaleOverride}});
-    QueueList list{{}, {}, clock_.now()};
+    QueueList list{{}, {}, {}, clock_.now()};
     if (!result.started) {
         printLine("Error running lpstat command: " + result.error);
     } else {
         for (const std::string& line : splitLines(result.output)) {
-            if (auto name = extractBTPrinterName(line))
-                list.printers.push_back(std::move(*name));
+            const auto name = extractBTPrinterName(line);
+            const auto queue = extractQueueName(line);
+            if (name)
+                list.printers.push_back(*name);
             if (auto usbName = extractUsbPrinterName(line))
                 connections_.startBroadcasting(*usbName);
-            if (auto queue = extractQueueName(line))
-                list.queues.push_back(std::move(*queue));
+            if (name && queue)
+                list.bluetoothQueues.push_back({*queue, *name});
+            if (queue)
+                list.queues.push_back(*queue);
         }
     }
     std::lock_guard lock(mutex_);
@@ -154,27 +158,27 @@ bool PrinterChecker::isPrinterAdded(const std::string& printerName)
 // Read afresh: a state change is rare, and a queue deleted a moment ago would be created again
 // (lpadmin -p creates the queue it names when there is none: a printer whose advertised name is
 // not a queue's name must not get a queue of its own that way).
-bool PrinterChecker::hasQueueNamed(const std::string& name, const char* word)
+std::vector<std::string> PrinterChecker::queuesOfPrinter(const std::string& name, const char* word)
 {
     const QueueList list = readQueueList();
-    if (std::find(list.queues.begin(), list.queues.end(), name) != list.queues.end())
-        return true;
-    log("No queue named " + name + " in the queue list; not setting it " + word);
-    return false;
+    std::vector<std::string> queues = queuesOf(name, list.bluetoothQueues, list.queues);
+    if (queues.empty())
+        log("No queue named " + name + " in the queue list; not setting it " + word);
+    return queues;
 }
 
 void PrinterChecker::setPrinterOnline(const std::optional<std::string>& printerName)
 {
     if (!printerName || printerName->empty())
         return;
-    if (hasQueueNamed(*printerName, "online"))
-        states_.setOnline(*printerName);
+    for (const std::string& queue : queuesOfPrinter(*printerName, "online"))
+        states_.setOnline(queue);
 }
 
 void PrinterChecker::setPrinterOffline(const std::string& printerName)
 {
-    if (hasQueueNamed(printerName, "offline"))
-        states_.setOffline(printerName);
+    for (const std::string& queue : queuesOfPrinter(printerName, "offline"))
+        states_.setOffline(queue);
     if (startBleScan_)
         startBleScan_();
 }

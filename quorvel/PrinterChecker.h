@@ -8,6 +8,7 @@
 #include "quorvel/Logger.h"
 #include "quorvel/PrinterConnections.h"
 #include "quorvel/PrinterQueueTracker.h"
+#include "quorvel/QueueListPass.h"
 #include "quorvel/QueueStateKeeper.h"
 #include "quorvel/TimerQueue.h"
 
@@ -121,6 +122,7 @@ private:
     struct QueueList {
         std::vector<std::string> printers;  // device names of the pellbluetooth queues
         std::vector<std::string> queues;    // names of all queues
+        std::vector<QueueOfPrinter> bluetoothQueues;  // each pellbluetooth queue and its printer
         CheckerClock::TimePoint readAt;
     };
     QueueList readQueueList();
@@ -133,7 +135,8 @@ private:
     bool handleAddedQueue(const std::string& name);
     void handleRemovedQueue(const std::string& name);
     void keepQueueStates(const QueueList& list, const std::vector<std::string>& connecting);
-    bool hasQueueNamed(const std::string& name, const char* word);
+    // The queues of printer `name` (QueueListPass.h), read afresh; logs when there is none.
+    std::vector<std::string> queuesOfPrinter(const std::string& name, const char* word);
     void printLine(const std::string& line) const;
     void log(const std::string& line) const { logger_.log(line); }
 

@@ -128,9 +128,14 @@ void PrinterChecker::handleRemovedQueue(const std::string& name)
 // cutting short the discovery of printers coming into range.
 void PrinterChecker::keepQueueStates(const QueueList& list, const std::vector<std::string>& connecting)
 {
-    const std::vector<std::string> queues = queuesToKeep(list.printers, list.queues, connecting);
-    const std::size_t notConnected =
-        states_.keep(queues, [this](const std::string& name) { return connections_.isPrinterConnected(name); });
+    const std::vector<QueueOfPrinter> kept = queuesToKeep(list.bluetoothQueues, connecting);
+    std::vector<std::string> queues;
+    for (const QueueOfPrinter& entry : kept)
+        queues.push_back(entry.queue);
+    const std::size_t notConnected = states_.keep(queues, [&](const std::string& queue) {
+        const auto entry = std::find_if(kept.begin(), kept.end(), [&](const QueueOfPrinter& k) { return k.queue == queue; });
+        return connections_.isPrinterConnected(entry->printer);
+    });
     if (notConnected > 0)
         connections_.ensureScanning();
 }

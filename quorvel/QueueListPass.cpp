@@ -32,17 +32,32 @@ std::vector<std::string> listRecordedAfterPass(const std::vector<std::string>& l
     return connectedAny || !changes.removed.empty() ? listed : recorded;
 }
 
-std::vector<std::string> queuesToKeep(const std::vector<std::string>& listed, const std::vector<std::string>& queues,
-                                      const std::vector<std::string>& connecting)
+std::vector<QueueOfPrinter> queuesToKeep(const std::vector<QueueOfPrinter>& listed,
+                                         const std::vector<std::string>& connecting)
 {
-    std::vector<std::string> kept;
-    const auto has = [](const std::vector<std::string>& names, const std::string& name) {
-        return std::find(names.begin(), names.end(), name) != names.end();
-    };
-    for (const std::string& name : listed)
-        if (passesWhitelist(name) && has(queues, name) && !has(connecting, name) && !has(kept, name))
-            kept.push_back(name);
+    std::vector<QueueOfPrinter> kept;
+    for (const QueueOfPrinter& entry : listed)
+        if (passesWhitelist(entry.printer) &&
+            std::find(connecting.begin(), connecting.end(), entry.printer) == connecting.end() &&
+            std::none_of(kept.begin(), kept.end(), [&](const QueueOfPrinter& k) { return k.queue == entry.queue; }))
+            kept.push_back(entry);
     return kept;
+}
+
+std::vector<std::string> queuesOf(const std::string& printer, const std::vector<QueueOfPrinter>& listed,
+                                  const std::vector<std::string>& queues)
+{
+    std::vector<std::string> found;
+    const auto add = [&](const std::string& queue) {
+        if (std::find(found.begin(), found.end(), queue) == found.end())
+            found.push_back(queue);
+    };
+    if (std::find(queues.begin(), queues.end(), printer) != queues.end())
+        add(printer);
+    for (const QueueOfPrinter& entry : listed)
+        if (entry.printer == printer)
+            add(entry.queue);
+    return found;
 }
 
 std::string quotedList(const std::vector<std::string>& names)

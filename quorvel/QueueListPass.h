@@ -23,12 +23,23 @@ std::vector<std::string> listRecordedAfterPass(const std::vector<std::string>& l
                                                const std::vector<std::string>& recorded,
                                                const QueueListChanges& changes, bool connectedAny);
 
-// The printers whose queue state a pass keeps, once each in list order: listed, on the
-// whitelist, with a queue of exactly their name (the state changes address the queue by the
-// printer's name), and not among `connecting`, the printers this pass has just started to
-// connect: their connection callbacks set the state when the attempt ends.
-std::vector<std::string> queuesToKeep(const std::vector<std::string>& listed, const std::vector<std::string>& queues,
-                                      const std::vector<std::string>& connecting);
+// A CUPS queue and the printer its device URI names ("device for Labels:
+// pellbluetooth://KRV38-A1B2" gives {"Labels", "KRV38-A1B2"}).
+struct QueueOfPrinter {
+    std::string queue;
+    std::string printer;
+    bool operator==(const QueueOfPrinter&) const = default;
+};
+
+// The queues whose state a pass keeps, once each in list order: their printer on the
+// whitelist, and not among `connecting`, the printers this pass has just started to connect:
+// their connection callbacks set the state when the attempt ends.
+std::vector<QueueOfPrinter> queuesToKeep(const std::vector<QueueOfPrinter>& listed,
+                                         const std::vector<std::string>& connecting);
+
+// The queues of `printer`: those whose device URI names it, and a queue of exactly its name.
+std::vector<std::string> queuesOf(const std::string& printer, const std::vector<QueueOfPrinter>& listed,
+                                  const std::vector<std::string>& queues);
 
 // The names as one line: ["A", "B"].
 std::string quotedList(const std::vector<std::string>& names);

@@ -213,7 +213,7 @@ TEST(SimulatedRadio, ControlFifoIsMadePrivateAndAnythingElseAtItsPathIsRefused) 
 // Lines come through a real FIFO from writers that come and go, a line split across writes.
 TEST_F(SimulatedRadioTest, ControlFifoLinesMovePrintersDropLinksSetRatesFailConnectionsAndPower) {
     const std::string control = (folder_.path / "control").string();
-    ASSERT_FALSE(pb::makeFifo(control, 0644));  // one already there is reused
+    ASSERT_FALSE(pb::makeFifo(control, 0600));  // one already there is reused
     start({{"A", {}}, {"B", {.bufferChunks = 2, .bytesPerSecond = 1}}}, control);
     const auto send = [&](std::string_view text) { ASSERT_FALSE(pb::writeToFifo(control, text)); };
     const PeripheralPtr a = discover("A");

@@ -2,6 +2,7 @@
 // states, state changes made only when needed and never for a queue CUPS does not have, the
 // queue-list pass with its retries, removals and queue states, the add check with its
 // 200-second pause and 20-second end; and the real timer queue.
+#include "quorvel/QueueListPass.h"
 #include "quorvel/QueueStateList.h"
 
 #include "CheckerRig.h"
@@ -66,7 +67,7 @@ TEST(QueueList, PresenceMatchesBothWaysAndReusesAYoungList) {
     EXPECT_EQ(rig.runner.calls("lpstat").size(), 2u);
 }
 
-TEST(QueueList, StateChangesOnlyForAQueueOfExactlyThatNameAndIdleQueuesAreEnabled) {
+TEST(QueueList, StateChangesOnlyForTheQueuesOfThatPrinterAndIdleQueuesAreEnabled) {
     CheckerRig rig;
     rig.setQueues({"KRV38-A1"});
     rig.runner.states["KRV38-A1"] = "stopped";
@@ -89,6 +90,15 @@ TEST(QueueList, StateChangesOnlyForAQueueOfExactlyThatNameAndIdleQueuesAreEnable
     EXPECT_TRUE(rig.log.contains("No queue named KRV38-A1-02 in the queue list; not setting it online"));
     EXPECT_TRUE(rig.log.contains("No queue named KRV38 in the queue list; not setting it offline"));
     EXPECT_EQ(rig.scans, 2);  // a new scan after every offline report, set or not
+
+    // A queue named unlike its printer is found by its device URI, and kept by each pass too.
+    CheckerRig named;
+    named.runner.listing = "device for Labels: pellbluetooth://KRV38-A1\ndevice for Office: ipp://o/ipp\n";
+    named.runner.states["Labels"] = "stopped";
+    named.checker.setPrinterOnline("KRV38-A1");
+    EXPECT_EQ(named.runner.calls(), (Names{"lpadmin -p Labels -o printer-state=3", "cupsenable Labels"}));
+    EXPECT_EQ(queuesToKeep({{"Labels", "KRV38-A1"}, {"Labels", "KRV38-A1"}, {"Lab2", "Office"}, {"K", "KRV38-B"}}, {"KRV38-B"}),
+              (std::vector<QueueOfPrinter>{{"Labels", "KRV38-A1"}}));
 }
 
 // cupsd takes an lpadmin change as a new setup of the printer and prints the job in progress
@@ -242,7 +252,7 @@ TEST(QueueListLoop, DuplicatesAreEachConnectedAndARemovalDisconnectsAndRecordsTh
 TEST(QueueListLoop, KeepsEachQueueIdleWhileItsPrinterIsConnectedAndStoppedWhileNot) {
     CheckerRig rig;
     rig.checker.checkPrinterLoop();
-    // Label's name is not its printer's; Plain is no model we serve.
+    // Label is the queue of printer KRV38-B2 (found by its device URI); Plain is no model we serve.
     rig.runner.listing = "device for KRV38-A1: pellbluetooth://KRV38-A1\n"
                          "device for QMT53-9: pellbluetooth://QMT53-9\n"
                          "device for Label: pellbluetooth://KRV38-B2\n"
@@ -253,7 +263,8 @@ TEST(QueueListLoop, KeepsEachQueueIdleWhileItsPrinterIsConnectedAndStoppedWhileN
     // Not connected at one pass only: it may be coming in range, so its queue keeps its state.
     EXPECT_TRUE(rig.runner.calls().empty());
     ASSERT_TRUE(rig.loopQueue->tick());
-    const Names stopQmt{"lpadmin -p QMT53-9 -o printer-state=5", "cupsdisable -r Printer QMT53-9 is not in range QMT53-9"};
+    const Names stopQmt{"lpadmin -p QMT53-9 -o printer-state=5", "cupsdisable -r Printer QMT53-9 is not in range QMT53-9",
+                        "lpadmin -p Label -o printer-state=5", "cupsdisable -r Printer Label is not in range Label"};
     EXPECT_EQ(rig.runner.calls(), stopQmt);
     EXPECT_TRUE(rig.log.contains("Printer QMT53-9 is not in range; setting its queue stopped"));
 
@@ -272,16 +283,16 @@ TEST(QueueListLoop, KeepsEachQueueIdleWhileItsPrinterIsConnectedAndStoppedWhileN
     rig.runner.states["KRV38-A1"] = rig.runner.states["QMT53-9"] = "printing";
     rig.connections.connected = {"QMT53-9"};
     ASSERT_TRUE(rig.loopQueue->tick());
-    EXPECT_EQ(rig.runner.calls().size(), 2u);
+    EXPECT_EQ(rig.runner.calls().size(), 4u);
     rig.runner.states["KRV38-A1"] = rig.runner.states["QMT53-9"] = "idle";
     ASSERT_TRUE(rig.loopQueue->tick());
     EXPECT_EQ(rig.runner.calls().back(), "cupsdisable -r Printer KRV38-A1 is not in range KRV38-A1");
-    EXPECT_EQ(rig.runner.calls().size(), 4u);
+    EXPECT_EQ(rig.runner.calls().size(), 6u);
     // Back in range: the stop the agent made is undone.
     rig.connections.connected = {"KRV38-A1"};
     ASSERT_TRUE(rig.loopQueue->tick());
     EXPECT_EQ(rig.runner.calls().back(), "cupsenable KRV38-A1");
-    EXPECT_EQ(rig.runner.calls().size(), 6u);
+    EXPECT_EQ(rig.runner.calls().size(), 8u);
     EXPECT_EQ(rig.runner.restartedJobs, 0);
 
     // States that cannot be read are left as they are; the scan is still asked for.
@@ -293,7 +304,7 @@ TEST(QueueListLoop, KeepsEachQueueIdleWhileItsPrinterIsConnectedAndStoppedWhileN
     rig.runner.stateListing = "printer QMT53-9 disabled since Mon -\n\treason unknown\n";
     ASSERT_TRUE(rig.loopQueue->tick());
     EXPECT_TRUE(rig.log.contains("lpstat -p gave no state for queue KRV38-A1; left as it is"));
-    EXPECT_EQ(rig.runner.calls().size(), 6u);
+    EXPECT_EQ(rig.runner.calls().size(), 8u);
     EXPECT_EQ(rig.connections.scanRequests, 10);
 }
 
