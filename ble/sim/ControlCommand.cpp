@@ -10,6 +10,19 @@ namespace ble::sim {
 
 namespace {
 
+constexpr std::size_t kMaxQuotedControlLine = 80;
+
+}  // namespace
+
+std::string quoted(const std::string& line) {
+    std::string text = line.substr(0, kMaxQuotedControlLine);
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
+    return "\"" + text + (line.size() > kMaxQuotedControlLine ? "...\"" : "\"");
+}
+
+namespace {
+
 constexpr std::string_view kBlanks = " \t\r";
 
 std::string_view trim(std::string_view text) {

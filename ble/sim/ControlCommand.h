@@ -20,6 +20,11 @@ namespace ble::sim {
 //   power off     the radio is switched off: every link ends, a scan stops
 //   power on      it is switched on again
 //   restart       the Bluetooth service restarts (a radio that has no such service logs it)
+// A test that writes garbage to the control FIFO gets this many lines about it, then one more.
+inline constexpr std::uint64_t kMaxControlComplaints = 20;
+// A bad control line as a radio logs it: its first 80 bytes, unprintable ones masked, quoted.
+std::string quoted(const std::string& line);
+
 struct ControlCommand {
     enum class Verb { leave, comeBack, drop, rate, failNextConnection, stopCredits, resumeCredits, powerOff, powerOn, restart };
 

@@ -10,18 +10,6 @@ namespace ble::sim {
 
 namespace {
 
-// A test that writes garbage to the control FIFO gets this many lines about it, then one more.
-constexpr std::uint64_t kMaxControlComplaints = 20;
-// Bad control lines are quoted in the log this far, with unprintable bytes masked.
-constexpr std::size_t kMaxQuotedControlLine = 80;
-
-std::string quoted(const std::string& line) {
-    std::string text = line.substr(0, kMaxQuotedControlLine);
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
-    return "\"" + text + (line.size() > kMaxQuotedControlLine ? "...\"" : "\"");
-}
-
 // Why printers cannot print into `folder` (made when missing), or empty when they can.
 std::string unusableFolder(const std::filesystem::path& folder) {
     std::error_code error;

@@ -5,19 +5,8 @@
 
 namespace ble::bluez::fake {
 
-namespace {
-
-constexpr std::uint64_t kMaxControlComplaints = 20;
-constexpr std::size_t kMaxQuotedControlLine = 80;
-
-std::string quoted(const std::string& line) {
-    std::string text = line.substr(0, kMaxQuotedControlLine);
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
-    return "\"" + text + (line.size() > kMaxQuotedControlLine ? "...\"" : "\"");
-}
-
-}  // namespace
+using sim::kMaxControlComplaints;
+using sim::quoted;
 
 FakeBluez::FakeBluez(asio::io_context& io, FakeBluezOptions options, LogFunction log, std::function<void()> onServing)
     : io_(io),
