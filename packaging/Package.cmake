@@ -1,6 +1,6 @@
 # The Debian package (cpack -G DEB in the build folder; scripts/package.sh does it all).
 # CPack has no debhelper: the maintainer scripts beside this file do its work by hand.
-set(PB_PACKAGE_VERSION 1.0.0)
+set(PB_PACKAGE_VERSION ${PROJECT_VERSION})
 
 configure_file(changelog ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog COPYONLY)
 add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz

@@ -11,6 +11,7 @@
 // Exit status: 0 when the stream was understood completely; 2 when anything was flagged
 // (whatever could be drawn is still written); 1 on a usage error or when the stream cannot
 // be read or a PNG cannot be written.
+#include "common/Version.h"
 #include "printer/CommandStreamDecoder.h"
 #include "printer/PageRenderer.h"
 
@@ -28,6 +29,7 @@ namespace {
 constexpr int kExitUnderstood = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitFlagged = 2;
+constexpr int kExitUsage = 2;
 constexpr std::size_t kReadChunk = 64 * 1024;
 
 constexpr const char* kUsage =
@@ -35,12 +37,14 @@ constexpr const char* kUsage =
     "Decodes a printer command stream (from STREAM_FILE, or standard input when it is '-'\n"
     "or absent), writes every page as OUTDIR/page-N.png (OUTDIR defaults to '.') and lists\n"
     "the commands: stream offset, name, parameters; bytes not understood are FLAGGED.\n"
-    "Exit status: 0 stream understood completely, 2 something flagged, 1 usage or I/O error.\n";
+    "  --version    print the version and exit\n"
+    "Exit status: 0 stream understood completely, 2 something flagged or a usage error, 1 I/O error.\n";
 
 struct Options {
     std::string input = "-";
     std::filesystem::path outputDirectory = ".";
     bool help = false;
+    bool version = false;
 };
 
 bool parseArguments(int argc, char* argv[], Options& options)
@@ -50,6 +54,8 @@ bool parseArguments(int argc, char* argv[], Options& options)
         const std::string argument = argv[i];
         if (argument == "-h" || argument == "--help") {
             options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
         } else if (argument == "-o") {
             if (++i == argc)
                 return false;
@@ -120,10 +126,14 @@ int main(int argc, char* argv[])
     Options options;
     if (!parseArguments(argc, argv, options)) {
         std::fputs(kUsage, stderr);
-        return kExitFailure;
+        return kExitUsage;
     }
     if (options.help) {
         std::fputs(kUsage, stdout);
+        return kExitUnderstood;
+    }
+    if (options.version) {
+        std::printf("pb-render %s\n", pb::kVersion);
         return kExitUnderstood;
     }
     printer::CommandStreamDecoder decoder;

@@ -3,6 +3,7 @@
 #include "ble/CentralFactory.h"
 #include "common/ChildProcess.h"
 #include "common/MainQueue.h"
+#include "common/Version.h"
 #include "common/Paths.h"
 #include "common/ProcessExit.h"
 #include "common/RootPath.h"
@@ -73,19 +74,37 @@ int listPrinters()
     return mainQueue.run();
 }
 
-bool wantsList(int argc, char** argv)
+constexpr const char* kUsage =
+    "usage: quorvel [--list | --help | --version]\n"
+    "Without options, runs the Bluetooth agent that serves the pellbluetooth CUPS backend.\n"
+    "  --list       scan for 10 seconds and print the supported printers in range\n"
+    "  --help       print this text\n"
+    "  --version    print the version\n";
+
+// The one option given, if any; exits with a usage line (status 2) on anything else.
+std::string_view optionOf(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i)
-        if (std::string_view(argv[i]) == "--list")
-            return true;
-    return false;
+    const std::string_view option = argc > 1 ? argv[1] : "";
+    if (argc <= 2 && (option.empty() || option == "--list" || option == "--help" || option == "--version"))
+        return option;
+    std::fprintf(stderr, "quorvel: unknown option %s\n%s", argc > 2 ? argv[2] : argv[1], kUsage);
+    pb::exitProcess(2);
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (wantsList(argc, argv))
+    const std::string_view option = optionOf(argc, argv);
+    if (option == "--help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (option == "--version") {
+        std::printf("quorvel %s\n", pb::kVersion);
+        return 0;
+    }
+    if (option == "--list")
         pb::exitProcess(listPrinters());
 
     // A backend that goes away while a reply is written must give a write error, not end us.

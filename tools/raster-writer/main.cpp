@@ -1,4 +1,5 @@
 // pb-raster-writer: writes CUPS raster from PGM (P5) files or generated patterns.
+#include "common/Version.h"
 #include "tools/raster-writer/GreyPage.h"
 #include "tools/raster-writer/RasterWriter.h"
 
@@ -23,7 +24,10 @@ constexpr const char* kUsage =
     "  --resolution DPI        resolution in the page headers (default 203)\n"
     "  --compressed            write the compressed stream (RaS2) instead of the plain one (RaS3)\n"
     "  -o FILE                 write to FILE instead of standard output\n"
+    "  --version               print the version and exit\n"
     "Every P5 image of every PGM file becomes one page, in order.\n";
+
+constexpr const char* kVersionRequest = "--version";
 
 struct Options {
     std::optional<rasterwriter::Pattern> pattern;
@@ -62,6 +66,8 @@ std::string parseArguments(int argc, char* argv[], Options& options)
         int number = 0;
         if (arg == "-h" || arg == "--help")
             return kUsage;
+        if (arg == "--version")
+            return kVersionRequest;
         if (arg == "--compressed") {
             options.compressed = true;
             continue;
@@ -138,6 +144,10 @@ int main(int argc, char* argv[])
     const std::string problem = parseArguments(argc, argv, options);
     if (problem == kUsage) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (problem == kVersionRequest) {
+        std::printf("pb-raster-writer %s\n", pb::kVersion);
         return 0;
     }
     if (!problem.empty())

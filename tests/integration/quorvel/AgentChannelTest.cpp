@@ -43,6 +43,24 @@ TEST(AgentChannel, AConnectedAgentIdlesAndPrintsTheSpoolFileOfAForwardedVector) 
     ASSERT_TRUE(waitUntil([&] { return rig.printed("KRV38-A1") == job; }, 10s));
 }
 
+// Options are answered without starting the agent; anything else is a usage error.
+TEST(AgentChannel, OptionsAreAnsweredWithoutStartingTheAgent) {
+    TempRoot root;
+    const auto run = [&](std::vector<std::string> argv) {
+        argv.insert(argv.begin(), PB_AGENT_PATH);
+        Process agent(argv, {"PELLBLUETOOTH_ROOT=" + root.root()}, root.path("/options.out"));
+        return agent.waitExit(5s);
+    };
+    EXPECT_EQ(run({"--help"}), 0);
+    EXPECT_EQ(run({"--version"}), 0);
+    EXPECT_EQ(run({"--bogus"}), 2);
+    EXPECT_EQ(run({"--list", "more"}), 2);
+    const std::string out = readFile(root.path("/options.out"));
+    EXPECT_NE(out.find("usage: quorvel [--list | --help | --version]\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("quorvel: unknown option --bogus\n"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(root.path("/var/log/cups/pellbluetooth_backend.log")));
+}
+
 // Idle with nothing in range; then a 100 MB command line costs neither memory nor log.
 TEST(AgentChannel, AnAgentWithNothingInRangeIdlesAndAHugeCommandCostsNoMemoryNorLog) {
     TempRoot root;
