@@ -112,6 +112,47 @@ void BLEPrinterManager::startScan() {
     central->scanForPeripherals();
     log("开始扫描 BLE 设备...。。。" + deviceName_.value_or(""));
     isScanning_ = true;
+    noteScanRequestLocked();
+}
+
+void BLEPrinterManager::ensureScanning() {
+    {
+        std::lock_guard lock(mutex_);
+        if (isScanning_) {
+            noteScanRequestLocked();
+            return;
+        }
+    }
+    startScan();
+}
+
+void BLEPrinterManager::noteScanRequestLocked() {
+    lastScanRequest_ = std::chrono::steady_clock::now();
+    asio::post(mainQueue_, [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self || self->idleScanTimer_) return;  // a check is already due
+        self->idleScanTimer_ = std::make_unique<asio::steady_timer>(self->mainQueue_, kIdleScanLimit);
+        self->idleScanTimer_->async_wait([weak](const std::error_code& error) {
+            if (auto manager = weak.lock(); manager && !error) manager->checkIdleScan();
+        });
+    });
+}
+
+void BLEPrinterManager::checkIdleScan() {
+    std::unique_lock lock(mutex_);
+    idleScanTimer_.reset();
+    if (!isScanning_) return;
+    const auto idle = std::chrono::steady_clock::now() - lastScanRequest_;
+    if (idle < kIdleScanLimit) {
+        // Asked again meanwhile: look again when that request runs out.
+        idleScanTimer_ = std::make_unique<asio::steady_timer>(mainQueue_, kIdleScanLimit - idle);
+        idleScanTimer_->async_wait([weak = weak_from_this()](const std::error_code& error) {
+            if (auto manager = weak.lock(); manager && !error) manager->checkIdleScan();
+        });
+        return;
+    }
+    log("Scan stopped: nothing has asked for it for " + std::to_string(kIdleScanLimit.count()) + " seconds");
+    stopScanLocked();
 }
 
 void BLEPrinterManager::stopScan() {

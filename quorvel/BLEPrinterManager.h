@@ -19,6 +19,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -120,6 +121,14 @@ public:
     void requestBluetoothAccess();
     void startScan();
     void stopScan();
+    // Starts a scan, or keeps the one running going without restarting it (a restart cuts the
+    // discovery of a printer coming into range short).
+    void ensureScanning();
+    // A scan nobody has asked for (startScan, ensureScanning) for this long ends: a printer
+    // without a queue in range would otherwise keep the radio scanning, and the log growing,
+    // for ever. The queue checker asks every 6 s while a queue's printer is away, and waiting
+    // jobs every second.
+    static constexpr std::chrono::seconds kIdleScanLimit{15};
     // Connects the discovered printer named exactly `name`; otherwise reports whether it is
     // connected already.
     bool connect(const std::string& name);
@@ -269,6 +278,10 @@ private:
     bool holdBack(const std::shared_ptr<ble::Peripheral>& peripheral, const std::shared_ptr<ble::Characteristic>& characteristic,
                   const ble::Bytes& value);
     void releaseHeldBack(const std::shared_ptr<ble::Peripheral>& peripheral);
+    // Notes a request for the scan and, on the main queue, (re)arms the check that ends it
+    // once nobody has asked for kIdleScanLimit.
+    void noteScanRequestLocked();
+    void checkIdleScan();
     void reportPrinterError(const PrinterError& error);
 
     CentralFactory centralFactory_;
@@ -291,6 +304,8 @@ private:
     std::map<std::string, JobBytes> owedCompletions_;
     std::map<std::string, int> mtuByPrinter_;  // each printer's last MTU report
     bool isScanning_ = false;
+    std::chrono::steady_clock::time_point lastScanRequest_{};
+    std::unique_ptr<asio::steady_timer> idleScanTimer_;  // main queue only
     bool scanPausedForConnection_ = false;  // the named printer's discovery stopped the scan
     int mtu_ = kInitialMtu;
     int chunkSize_ = kMinimumChunkSize;

@@ -409,8 +409,7 @@ bool PellBluetoothBackend::isPrinterConnected(const std::string& name)
 
 void PellBluetoothBackend::ensureScanning()
 {
-    if (!bleManager_.isScanning())
-        bleManager_.startScan();
+    bleManager_.ensureScanning();
 }
 
 void PellBluetoothBackend::stopBroadcasting()

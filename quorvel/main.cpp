@@ -122,10 +122,7 @@ int main(int argc, char** argv)
     auto bleManager = std::make_shared<BLEPrinterManager>(radioFactory(mainQueue, logger), mainQueue.context(), logger);
     BluetoothPrinterBroadcaster managerBroadcaster(fifo, logger, onMainQueue(mainQueue));
     BluetoothPrinterBroadcaster backendBroadcaster(fifo, logger, onMainQueue(mainQueue));
-    PrinterJobs jobs({*bleManager, fifo, logger, mainQueue.context(), [bleManager] {
-                          if (!bleManager->isScanning())
-                              bleManager->startScan();
-                      }});
+    PrinterJobs jobs({*bleManager, fifo, logger, mainQueue.context(), [bleManager] { bleManager->ensureScanning(); }});
     bleManager->setJobEndCallback([&jobs](const JobEnd& end) { jobs.jobEnded(end); });
     bleManager->setWantedPrinter([&jobs](const std::string& name) { return jobs.wantsPrinter(name); });
     PellBluetoothBackend backend(*bleManager, backendBroadcaster, logger, PellBluetoothBackend::rootedPaths(), jobs,

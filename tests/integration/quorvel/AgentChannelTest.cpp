@@ -61,7 +61,8 @@ TEST(AgentChannel, OptionsAreAnsweredWithoutStartingTheAgent) {
     EXPECT_FALSE(std::filesystem::exists(root.path("/var/log/cups/pellbluetooth_backend.log")));
 }
 
-// Idle with nothing in range; then a 100 MB command line costs neither memory nor log.
+// Idle with nothing in range; a 100 MB command line costs neither memory nor log; and the
+// scan nobody needs ends.
 TEST(AgentChannel, AnAgentWithNothingInRangeIdlesAndAHugeCommandCostsNoMemoryNorLog) {
     TempRoot root;
     Agent agent(root, "");  // scanning, with no advertisement to handle
@@ -79,6 +80,8 @@ TEST(AgentChannel, AnAgentWithNothingInRangeIdlesAndAHugeCommandCostsNoMemoryNor
 #endif
     EXPECT_LT(kbAfter - kbBefore, 4 * 1024);
     EXPECT_LT(readFile(log).size() - logBefore, 1u << 20);
+    // Nothing needs the scan (no queue waits for its printer, no job, no listing): it ends.
+    EXPECT_TRUE(agent.waitForLog("Scan stopped: nothing has asked for it for 15 seconds", 20s));
 }
 
 // Run as root (as CI runs): a child that becomes user nobody tries every channel, the lock and
