@@ -21,6 +21,8 @@ std::string radioName(const ::testing::TestParamInfo<Radio>& info) {
     return info.param == Radio::BlueZ ? "BlueZ" : "Simulated";
 }
 
+void PrintTo(Radio radio, std::ostream* out) { *out << (radio == Radio::BlueZ ? "BlueZ" : "the simulated radio"); }
+
 RadioRig::RadioRig(Radio radio, const TempRoot& root, const std::string& printers, std::vector<std::string> settings)
     : radio_(radio), controlFifo_(root.path("/sim-control")), settings_(std::move(settings)) {
     settings_.push_back("QUORVEL_SIM_PRINTERS=" + printers);

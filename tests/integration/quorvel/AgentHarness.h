@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,7 @@ constexpr int kRetryStatus = 6;  // CUPS_BACKEND_RETRY
 enum class Radio { Simulated, BlueZ };
 
 std::string radioName(const ::testing::TestParamInfo<Radio>& info);
+void PrintTo(Radio radio, std::ostream* out);  // for gtest, and so ctest's test names
 
 // The virtual printers `printers` (comma-separated) behind either radio, printing into
 // ROOT/out with `settings` (QUORVEL_SIM_*). For BlueZ it owns the private bus with the fake,

@@ -134,7 +134,10 @@ struct ShortWrites {
 };
 
 // Keeps the ctest names free of the struct's raw bytes.
-void PrintTo(const ShortWrites& link, std::ostream* out) { *out << link.maxWrite << "-byte writes"; }
+void PrintTo(const ShortWrites& link, std::ostream* out) {
+    PrintTo(link.radio, out);
+    *out << ", " << link.maxWrite << "-byte writes";
+}
 
 class ShortWriteLink : public ::testing::TestWithParam<ShortWrites> {};
 
@@ -165,7 +168,7 @@ TEST_P(ShortWriteLink, GetsTheWholeJobInWritesItCarries) {
 
 INSTANTIATE_TEST_SUITE_P(Radios, ShortWriteLink,
                          ::testing::Values(ShortWrites{Radio::Simulated, 100}, ShortWrites{Radio::BlueZ, 20}),
-                         [](const auto& info) { return info.param.radio == Radio::BlueZ ? "BlueZ" : "Simulated"; });
+                         [](const auto& info) { return radioName({info.param.radio, info.index}); });
 
 // Both end every link under the agent at once, with no word from the printer; the agent must
 // find it again by itself, and a job must then print exactly once.
