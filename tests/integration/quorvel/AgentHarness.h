@@ -1,5 +1,5 @@
-// Runs the built agent, backend and filter as processes in a temporary root, with the
-// simulated radio and small stateful fakes of the CUPS tools that record their calls.
+// Runs the built agent, backend and filter as processes in a temporary root, with either radio
+// and small stateful fakes of the CUPS tools that record their calls.
 #pragma once
 
 #include "JobAudit.h"
@@ -61,7 +61,8 @@ private:
     std::unique_ptr<pbtest::PrivateBus> bus_;
 };
 
-// The agent on the simulated radio with `printers`; `extra` adds NAME=value settings.
+// The agent on the simulated radio with `printers`; `extra` adds NAME=value settings (a
+// RadioRig's agentSettings() put it on that rig's radio).
 // Constructed once it listens on its channel. Another Agent in the same root after this one
 // was destroyed (killed) is a restart: the log goes on, and the ...SinceStart calls only look
 // at what this one wrote.
@@ -105,9 +106,8 @@ private:
 std::string filteredJob(const TempRoot& root, const std::string& printer, int pages);
 
 // A temporary root with queues for some virtual printers, an agent serving them that can be
-// killed and started again, and what the printers received. The agent gets `simulator`
-// settings and the radio's control FIFO (ROOT/sim-control, one order a line for one printer);
-// the rig waits until it has connected every printer.
+// killed and started again, and what the printers received, on `radio`. The printers get the
+// `simulator` settings; the rig waits until the agent has connected every printer.
 class DeliveryRig {
 public:
     explicit DeliveryRig(std::vector<std::string> printers, std::vector<std::string> simulator = {},
