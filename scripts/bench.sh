@@ -2,7 +2,7 @@
 # Builds the benchmarks in Release (build/bench) and prints their tables, one section per area.
 # Every figure stands beside a baseline measured in the same run. Exits non-zero when an
 # optimised output differs from its reference (a loud failure) or a speed target is missed.
-#   scripts/bench.sh [SECTION...]     sections: conversion filters backend agent (default: all)
+#   scripts/bench.sh [SECTION...]     sections: conversion filters backend agent bluez (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -86,9 +86,19 @@ section_agent() {
 }
 # --- end of agent section
 
+# The agent on the BlueZ radio: a 1 MB job to the fake Bluetooth service on a private bus,
+# beside a plain client's same writes to the same service.
+section_bluez() {
+  echo "== agent on BlueZ (fake service, private bus): 1 MB job against a plain client's writes"
+  cmake --build "$build" -j "$jobs" --target quorvel pb-fake-bluez pb-bluez-write-rate bench_agent_bluez >/dev/null
+  local rc=0
+  "$build/bin/bench_agent_bluez" "$build/bin/quorvel" "$build/bin/pb-fake-bluez" "$build/bin/pb-bluez-write-rate" || rc=$?
+  [ $rc -eq 0 ] || { echo "!! the agent on BlueZ missed a target or failed"; status=1; }
+}
+
 configure
 sections=("$@")
-[ ${#sections[@]} -eq 0 ] && sections=(conversion filters backend agent)
+[ ${#sections[@]} -eq 0 ] && sections=(conversion filters backend agent bluez)
 for section in "${sections[@]}"; do
   "section_$section"
   echo

@@ -1,7 +1,6 @@
-// Backend, agent and the simulated printer as real processes: a filtered job that waits for
-// its printer, a link lost mid-job and a printer that stops granting credits.
+// Backend, agent and a virtual printer as real processes, on either radio: a filtered job that
+// waits for its printer, a link lost mid-job and a printer that stops granting credits.
 #include "AgentHarness.h"
-#include "support/PrivateBus.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +9,15 @@ namespace {
 
 constexpr const char* kPrinter = "KRV38-A1";
 
+class AgentChain : public ::testing::TestWithParam<Radio> {};
+
 // The filter's output for three pages, sent before the printer is connected (the pages the
 // printer draws from it are the filter round trip's test).
-TEST(AgentChain, AFilteredJobSentBeforeItsPrinterIsConnectedIsPrintedWholeOnceItConnects) {
+TEST_P(AgentChain, AFilteredJobSentBeforeItsPrinterIsConnectedIsPrintedWholeOnceItConnects) {
     TempRoot root;
     root.setQueues({});  // no queue yet: the printer is only reported, not connected
-    Agent agent(root, kPrinter);
+    const RadioRig radio(GetParam(), root, kPrinter);
+    Agent agent(root, kPrinter, radio.agentSettings());
     ASSERT_TRUE(agent.waitForLog("还在扫描阶段，如果存在KRV38-A1"));
     ASSERT_FALSE(agent.logHas("Connected to"));
     const std::string job = filteredJob(root, kPrinter, 3);
@@ -29,25 +31,9 @@ TEST(AgentChain, AFilteredJobSentBeforeItsPrinterIsConnectedIsPrintedWholeOnceIt
     EXPECT_TRUE(sameBytes(root.printed(kPrinter), readFile(job)));
 }
 
-// The same chain on the BlueZ radio, through a private bus served by the fake service: the
-// printer is found by its name, connected and sent the job whole.
-TEST(AgentChain, AJobIsPrintedWholeThroughBlueZ) {
-    TempRoot root;
-    root.setQueues({});
-    pbtest::PrivateBus bus(PB_FAKE_BLUEZ_PATH, {"QUORVEL_SIM_PRINTERS=" + std::string(kPrinter),
-                                                "QUORVEL_SIM_OUT=" + root.path("/out")}, {"--late-names"});
-    Agent agent(root, kPrinter, {"QUORVEL_BLE=bluez", bus.addressSetting()});
-    ASSERT_TRUE(agent.waitForLog("BlueZ: found KRV38-A1")) << bus.fakeLog();
-    const std::string job = filteredJob(root, kPrinter, 2);
-    BackendJob run(root, kPrinter, job, 7);
-    ASSERT_EQ(run.waitExit(40s), 0) << run.output() << bus.fakeLog();
-    ASSERT_TRUE(waitUntil([&] { return root.printed(kPrinter).size() >= readFile(job).size(); }, 10s));
-    EXPECT_TRUE(sameBytes(root.printed(kPrinter), readFile(job)));
-}
-
-TEST(AgentChain, ALinkLostMidJobFailsTheJobSetsTheQueueOfflineAndTheNextJobPrintsClean) {
+TEST_P(AgentChain, ALinkLostMidJobFailsTheJobSetsTheQueueOfflineAndTheNextJobPrintsClean) {
     constexpr std::size_t kDropAfter = 6000;  // the simulated printer drops the link once
-    DeliveryRig rig({kPrinter}, {"QUORVEL_SIM_DROP_AFTER=" + std::to_string(kDropAfter)});
+    DeliveryRig rig({kPrinter}, {"QUORVEL_SIM_DROP_AFTER=" + std::to_string(kDropAfter)}, GetParam());
     // Chunks written into a dying link are lost with it, so the job cannot be finished
     // correctly: it is reported as failed, never as printed.
     const std::string cutFile = rig.writeJob(1, 12000), sent = readFile(cutFile);
@@ -79,9 +65,9 @@ TEST(AgentChain, ALinkLostMidJobFailsTheJobSetsTheQueueOfflineAndTheNextJobPrint
     EXPECT_EQ(JobAudit(rig.streams()).classify({"next", kPrinter, nextJob}), Verdict::PrintedOnce);
 }
 
-TEST(AgentChain, APrinterThatStopsGrantingCreditsFailsTheJobAfterTwentySecondsWithNothingPrintedTwice) {
+TEST_P(AgentChain, APrinterThatStopsGrantingCreditsFailsTheJobAfterTwentySecondsWithNothingPrintedTwice) {
     constexpr auto kStallLimit = 20s;
-    DeliveryRig rig({kPrinter}, {"QUORVEL_SIM_CREDIT_LIMIT=24"});
+    DeliveryRig rig({kPrinter}, {"QUORVEL_SIM_CREDIT_LIMIT=24"}, GetParam());
     const std::string job = rig.writeJob(1, 12000);
     BackendJob run(rig.root, kPrinter, job, 1);
     ASSERT_EQ(run.waitExit(45s), 1) << run.output();
@@ -92,6 +78,8 @@ TEST(AgentChain, APrinterThatStopsGrantingCreditsFailsTheJobAfterTwentySecondsWi
     ASSERT_LT(printed.size(), sent.size());
     EXPECT_TRUE(sameBytes(printed, sent.substr(0, printed.size())));
 }
+
+INSTANTIATE_TEST_SUITE_P(Radios, AgentChain, ::testing::Values(Radio::Simulated, Radio::BlueZ), radioName);
 
 }  // namespace
 }  // namespace agenttest

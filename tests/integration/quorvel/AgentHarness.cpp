@@ -17,6 +17,45 @@
 
 namespace agenttest {
 
+std::string radioName(const ::testing::TestParamInfo<Radio>& info) {
+    return info.param == Radio::BlueZ ? "BlueZ" : "Simulated";
+}
+
+void PrintTo(Radio radio, std::ostream* out) { *out << (radio == Radio::BlueZ ? "BlueZ" : "the simulated radio"); }
+
+RadioRig::RadioRig(Radio radio, const TempRoot& root, const std::string& printers, std::vector<std::string> settings)
+    : radio_(radio), controlFifo_(root.path("/sim-control")), settings_(std::move(settings)) {
+    settings_.push_back("QUORVEL_SIM_PRINTERS=" + printers);
+    settings_.push_back("QUORVEL_SIM_OUT=" + root.path("/out"));
+    if (radio_ == Radio::Simulated) {
+        settings_.push_back("QUORVEL_SIM_CONTROL=" + controlFifo_);
+        return;
+    }
+    bus_ = std::make_unique<pbtest::PrivateBus>(PB_FAKE_BLUEZ_PATH, settings_);
+    settings_ = {"QUORVEL_BLE=bluez", bus_->addressSetting()};
+}
+
+std::vector<std::string> RadioRig::agentSettings() const { return settings_; }
+
+bool RadioRig::order(const std::string& line) const {
+    if (bus_) {
+        try {
+            bus_->control(line);
+            return true;
+        } catch (const std::runtime_error&) {
+            return false;
+        }
+    }
+    const std::string text = line + "\n";
+    int fd = -1;
+    // A non-blocking open for writing fails until the radio has its end open.
+    if (!waitUntil([&] { return (fd = open(controlFifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; }, 5s))
+        return false;
+    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    return written;
+}
+
 static const char* const kAgentLog = "/var/log/cups/pellbluetooth_backend.log";
 
 Agent::Agent(const TempRoot& root, const std::string& printers, std::vector<std::string> extra)
@@ -72,17 +111,21 @@ std::string filteredJob(const TempRoot& root, const std::string& printer, int pa
     return job;
 }
 
-DeliveryRig::DeliveryRig(std::vector<std::string> printers, std::vector<std::string> simulator)
-    : printers_(std::move(printers)), settings_(std::move(simulator)) {
-    settings_.push_back("QUORVEL_SIM_CONTROL=" + root.path("/sim-control"));
+static std::string joined(const std::vector<std::string>& names) {
+    std::string list;
+    for (const auto& name : names) list += (list.empty() ? "" : ",") + name;
+    return list;
+}
+
+DeliveryRig::DeliveryRig(std::vector<std::string> printers, std::vector<std::string> simulator, Radio radio)
+    : printers_(std::move(printers)) {
+    radio_.emplace(radio, root, joined(printers_), std::move(simulator));
     root.setQueues(printers_);
     startAgent();
 }
 
 void DeliveryRig::startAgent() {
-    std::string names;
-    for (const auto& printer : printers_) names += (names.empty() ? "" : ",") + printer;
-    agent_.emplace(root, names, settings_);
+    agent_.emplace(root, joined(printers_), radio_->agentSettings());
     for (const auto& printer : printers_)
         if (!agent_->waitForLogSinceStart("Connected to " + printer, 15s))
             throw std::runtime_error(printer + " was not connected");
@@ -94,17 +137,6 @@ void DeliveryRig::killAgent() {
     agent_->process().waitExit(10s);
     agent_.reset();
     for (const auto& printer : printers_) restartsAt_[printer].push_back(printedSize(printer));
-}
-
-bool DeliveryRig::order(const std::string& line) const {
-    const std::string path = root.path("/sim-control"), text = line + "\n";
-    int fd = -1;
-    // A non-blocking open for writing fails until the radio has its end open.
-    if (!waitUntil([&] { return (fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; }, 5s))
-        return false;
-    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    close(fd);
-    return written;
 }
 
 std::string DeliveryRig::writeJob(std::uint32_t id, std::size_t size) {

@@ -1,8 +1,9 @@
-// Runs the built agent, backend and filter as processes in a temporary root, with the
-// simulated radio and small stateful fakes of the CUPS tools that record their calls.
+// Runs the built agent, backend and filter as processes in a temporary root, with either radio
+// and small stateful fakes of the CUPS tools that record their calls.
 #pragma once
 
 #include "JobAudit.h"
+#include "support/PrivateBus.h"
 #include "support/Process.h"
 #include "support/TempRoot.h"
 #include "support/TestFiles.h"
@@ -15,7 +16,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,7 +35,34 @@ using pbtest::writeFile;
 
 constexpr int kRetryStatus = 6;  // CUPS_BACKEND_RETRY
 
-// The agent on the simulated radio with `printers`; `extra` adds NAME=value settings.
+// Which radio the agent drives: the simulated one in its own process, or BlueZ's API served by
+// the fake Bluetooth service on a private bus. Both run the same virtual printers.
+enum class Radio { Simulated, BlueZ };
+
+std::string radioName(const ::testing::TestParamInfo<Radio>& info);
+void PrintTo(Radio radio, std::ostream* out);  // for gtest, and so ctest's test names
+
+// The virtual printers `printers` (comma-separated) behind either radio, printing into
+// ROOT/out with `settings` (QUORVEL_SIM_*). For BlueZ it owns the private bus with the fake,
+// which outlives any agent; agentSettings() are what an agent needs to reach them.
+class RadioRig {
+public:
+    RadioRig(Radio radio, const TempRoot& root, const std::string& printers, std::vector<std::string> settings = {});
+    Radio radio() const { return radio_; }
+    std::vector<std::string> agentSettings() const;
+    // One control line (ble/sim/ControlCommand.h); false when the radio did not take it in 5 s.
+    bool order(const std::string& line) const;
+    pbtest::PrivateBus& bus() { return *bus_; }  // BlueZ only
+
+private:
+    Radio radio_;
+    std::string controlFifo_;
+    std::vector<std::string> settings_;
+    std::unique_ptr<pbtest::PrivateBus> bus_;
+};
+
+// The agent on the simulated radio with `printers`; `extra` adds NAME=value settings (a
+// RadioRig's agentSettings() put it on that rig's radio).
 // Constructed once it listens on its channel. Another Agent in the same root after this one
 // was destroyed (killed) is a restart: the log goes on, and the ...SinceStart calls only look
 // at what this one wrote.
@@ -76,14 +106,15 @@ private:
 std::string filteredJob(const TempRoot& root, const std::string& printer, int pages);
 
 // A temporary root with queues for some virtual printers, an agent serving them that can be
-// killed and started again, and what the printers received. The agent gets `simulator`
-// settings and the radio's control FIFO (ROOT/sim-control, one order a line for one printer);
-// the rig waits until it has connected every printer.
+// killed and started again, and what the printers received, on `radio`. The printers get the
+// `simulator` settings; the rig waits until the agent has connected every printer.
 class DeliveryRig {
 public:
-    explicit DeliveryRig(std::vector<std::string> printers, std::vector<std::string> simulator = {});
+    explicit DeliveryRig(std::vector<std::string> printers, std::vector<std::string> simulator = {},
+                         Radio radio = Radio::Simulated);
 
     TempRoot root;
+    RadioRig& radio() { return *radio_; }
 
     Agent& agent() { return *agent_; }
     // SIGKILL, at once: the printers keep what reached them. Where each stream stood is noted,
@@ -93,7 +124,7 @@ public:
     bool agentRunning() const { return agent_.has_value(); }
     // "leave P" (out of range), "return P", "drop P" (link lost now), "rate P BYTES_PER_SECOND";
     // false when the radio did not take the line within 5 s.
-    bool order(const std::string& line) const;
+    bool order(const std::string& line) const { return radio_->order(line); }
 
     // A generated job of about `size` bytes, written to ROOT/job-ID.bin; returns that path.
     std::string writeJob(std::uint32_t id, std::size_t size);
@@ -108,7 +139,7 @@ public:
 
 private:
     std::vector<std::string> printers_;
-    std::vector<std::string> settings_;
+    std::optional<RadioRig> radio_;
     std::optional<Agent> agent_;
     std::map<std::string, std::vector<std::size_t>> restartsAt_;
 };

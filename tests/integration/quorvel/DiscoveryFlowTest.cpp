@@ -26,15 +26,19 @@ std::set<std::string> lpadminQueues(const TempRoot& root) {
     return queues;
 }
 
+class DiscoveryFlow : public ::testing::TestWithParam<Radio> {};
+
 bool fileGets(const std::string& path, const std::string& part, Clock::duration limit = 10s) {
     return waitUntil([&] { return readFile(path).find(part) != std::string::npos; }, limit);
 }
 
-TEST(DiscoveryFlow, AListingOffersThePrinterWithoutAQueueAQueueThatGoesDisconnectsAndANewQueueConnects) {
+TEST_P(DiscoveryFlow, AListingOffersThePrinterWithoutAQueueAQueueThatGoesDisconnectsAndANewQueueConnects) {
     TempRoot root;
     root.setQueues({kQueued});
     root.setQueueState(kQueued, "stopped");  // as an earlier run left it when the printer went
-    Agent agent(root, std::string(kQueued) + "," + kNew);
+    const std::string printers = std::string(kQueued) + "," + kNew;
+    const RadioRig radio(GetParam(), root, printers);
+    Agent agent(root, printers, radio.agentSettings());
     ASSERT_TRUE(agent.waitForLog("Connected to KRV38-A1"));
     ASSERT_TRUE(fileGets(root.path("/cupsenable.calls"), "KRV38-A1\n"));
 
@@ -66,8 +70,8 @@ TEST(DiscoveryFlow, AListingOffersThePrinterWithoutAQueueAQueueThatGoesDisconnec
 // CUPS takes a state change of a queue that is printing for a change of the printer: it kills the
 // job's backend and starts the job again, printing it twice. The agent learns the state first
 // and leaves a printing queue alone while its printer goes and comes back.
-TEST(DiscoveryFlow, APrintingQueueIsLeftAloneWhileItsPrinterGoesAndComesBack) {
-    DeliveryRig rig({kQueued});
+TEST_P(DiscoveryFlow, APrintingQueueIsLeftAloneWhileItsPrinterGoesAndComesBack) {
+    DeliveryRig rig({kQueued}, {}, GetParam());
     rig.root.setQueueState(kQueued, "printing");
     ASSERT_TRUE(rig.order(std::string("drop ") + kQueued));
     // Offline at the loss and online at the reconnection are both asked for, and both skipped.
@@ -85,12 +89,13 @@ TEST(DiscoveryFlow, APrintingQueueIsLeftAloneWhileItsPrinterGoesAndComesBack) {
 
 // `quorvel --list` scans for ten seconds and prints the whitelisted printers in range with
 // their addresses, nothing else, and ends.
-TEST(DiscoveryFlow, ListPrintsTheWhitelistedPrintersInRangeWithTheirAddressesAndExits) {
+TEST_P(DiscoveryFlow, ListPrintsTheWhitelistedPrintersInRangeWithTheirAddressesAndExits) {
     TempRoot root;
     const std::string out = root.path("/list.out");
-    Process list({PB_AGENT_PATH, "--list"},
-                 {"PELLBLUETOOTH_ROOT=" + root.root(), "QUORVEL_BLE=sim", "QUORVEL_SIM_PRINTERS=QMT53-C3,Lamp,HM_E7-D4"},
-                 out, "/dev/null", {}, root.path("/list.err"));
+    const RadioRig radio(GetParam(), root, "QMT53-C3,Lamp,HM_E7-D4");
+    std::vector<std::string> settings{"PELLBLUETOOTH_ROOT=" + root.root(), "QUORVEL_BLE=sim"};
+    for (const auto& setting : radio.agentSettings()) settings.push_back(setting);
+    Process list({PB_AGENT_PATH, "--list"}, settings, out, "/dev/null", {}, root.path("/list.err"));
     ASSERT_EQ(list.waitExit(20s), 0);
     const std::regex line("(QMT53-C3|HM_E7-D4) ([0-9A-F]{2}:){5}[0-9A-F]{2}\n");
     const std::string printed = readFile(out);
@@ -100,6 +105,8 @@ TEST(DiscoveryFlow, ListPrintsTheWhitelistedPrintersInRangeWithTheirAddressesAnd
     EXPECT_EQ(names, (std::set<std::string>{"QMT53-C3", "HM_E7-D4"})) << printed;
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
 }
+
+INSTANTIATE_TEST_SUITE_P(Radios, DiscoveryFlow, ::testing::Values(Radio::Simulated, Radio::BlueZ), radioName);
 
 }  // namespace
 }  // namespace agenttest
