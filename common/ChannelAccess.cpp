@@ -55,6 +55,13 @@ std::optional<std::string> whyUnfitChannel(int fd, bool fifo, mode_t mode)
     return std::nullopt;
 }
 
+void closeUpIfOurs(int fd, mode_t mode)
+{
+    struct stat status {};
+    if (fstat(fd, &status) == 0 && status.st_uid == geteuid() && (status.st_mode & 07777 & ~mode) != 0)
+        (void)claimForChannel(fd, mode);
+}
+
 std::error_code makeChannelFifo(const std::string& path)
 {
     // Private until it is ours for certain: made 0600, opened without following a link, then

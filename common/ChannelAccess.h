@@ -27,6 +27,10 @@ std::error_code claimForChannel(int fd, mode_t mode);
 // and group (at most `mode`).
 std::optional<std::string> whyUnfitChannel(int fd, bool fifo, mode_t mode = kChannelMode);
 
+// A file of ours (made by an older version open to everyone) is closed up to `mode`; another
+// user's is left alone, for whyUnfitChannel to refuse.
+void closeUpIfOurs(int fd, mode_t mode);
+
 // Makes a FIFO at `path` (nothing may be there) with the channel's owner and mode.
 std::error_code makeChannelFifo(const std::string& path);
 

@@ -61,10 +61,8 @@ int openLockFile(const std::string& path, std::error_code& error)
         ::close(fd);
         return -1;
     }
-    // A lock of ours left open to everyone (made by an older version) is closed up; one of
-    // another user's is not used.
-    if (status.st_uid == geteuid() && (status.st_mode & 07777 & ~kChannelMode) != 0)
-        (void)claimForChannel(fd, kChannelMode);
+    // One of another user's is not used.
+    closeUpIfOurs(fd, kChannelMode);
     if (whyUnfitChannel(fd, false)) {
         error = std::error_code(EPERM, std::generic_category());
         ::close(fd);

@@ -23,9 +23,8 @@ LogFileState ensureLogFile(const std::string& path, mode_t mode)
     fd = openLogForAppending(path);
     if (fd >= 0) {
         struct stat status {};
-        if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid() &&
-            (status.st_mode & 07777 & ~mode) != 0)
-            (void)claimForChannel(fd, mode);
+        if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
+            closeUpIfOurs(fd, mode);
         ::close(fd);
     }
     return LogFileState::existed;

@@ -130,11 +130,14 @@ void BLEPrinterManager::noteScanRequestLocked() {
     lastScanRequest_ = std::chrono::steady_clock::now();
     asio::post(mainQueue_, [weak = weak_from_this()] {
         auto self = weak.lock();
-        if (!self || self->idleScanTimer_) return;  // a check is already due
-        self->idleScanTimer_ = std::make_unique<asio::steady_timer>(self->mainQueue_, kIdleScanLimit);
-        self->idleScanTimer_->async_wait([weak](const std::error_code& error) {
-            if (auto manager = weak.lock(); manager && !error) manager->checkIdleScan();
-        });
+        if (self && !self->idleScanTimer_) self->armIdleScanCheck(kIdleScanLimit);  // else one is due
+    });
+}
+
+void BLEPrinterManager::armIdleScanCheck(std::chrono::steady_clock::duration after) {
+    idleScanTimer_ = std::make_unique<asio::steady_timer>(mainQueue_, after);
+    idleScanTimer_->async_wait([weak = weak_from_this()](const std::error_code& error) {
+        if (auto manager = weak.lock(); manager && !error) manager->checkIdleScan();
     });
 }
 
@@ -144,11 +147,7 @@ void BLEPrinterManager::checkIdleScan() {
     if (!isScanning_) return;
     const auto idle = std::chrono::steady_clock::now() - lastScanRequest_;
     if (idle < kIdleScanLimit) {
-        // Asked again meanwhile: look again when that request runs out.
-        idleScanTimer_ = std::make_unique<asio::steady_timer>(mainQueue_, kIdleScanLimit - idle);
-        idleScanTimer_->async_wait([weak = weak_from_this()](const std::error_code& error) {
-            if (auto manager = weak.lock(); manager && !error) manager->checkIdleScan();
-        });
+        armIdleScanCheck(kIdleScanLimit - idle);  // asked again meanwhile: look when that runs out
         return;
     }
     log("Scan stopped: nothing has asked for it for " + std::to_string(kIdleScanLimit.count()) + " seconds");

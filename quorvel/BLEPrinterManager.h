@@ -282,6 +282,7 @@ private:
     // once nobody has asked for kIdleScanLimit.
     void noteScanRequestLocked();
     void checkIdleScan();
+    void armIdleScanCheck(std::chrono::steady_clock::duration after);  // main queue only
     void reportPrinterError(const PrinterError& error);
 
     CentralFactory centralFactory_;
